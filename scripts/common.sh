@@ -1,0 +1,62 @@
+# Shared helpers of the make targets: finding CPython 3.12+, venvs, GoogleTest.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build"
+PIP_FLAGS=(--quiet --disable-pip-version-check)
+
+# find_python MINOR: prints the path of a CPython 3.MINOR interpreter (PATH first, then pyenv).
+find_python() {
+    local minor="$1" cand root
+    for cand in "python3.$minor" python3 python; do
+        if command -v "$cand" >/dev/null 2>&1 &&
+            "$cand" -c "import sys; sys.exit(0 if sys.version_info[:2] == (3, $minor) else 1)" 2>/dev/null; then
+            command -v "$cand"
+            return 0
+        fi
+    done
+    root="$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")"
+    for cand in $(ls -d "$root"/versions/3."$minor".* 2>/dev/null | sort -V -r); do
+        if [[ -x "$cand/bin/python3" ]]; then
+            echo "$cand/bin/python3"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# find_default_python: the newest-first search for any CPython 3.12 or newer.
+find_default_python() {
+    local minor
+    for minor in 12 13 14; do
+        if find_python "$minor"; then return 0; fi
+    done
+    echo "error: CPython 3.12 or newer not found on PATH or through pyenv" >&2
+    return 1
+}
+
+# make_venv DIR PYTHON PACKAGES...: creates DIR (once) and installs the packages into it.
+make_venv() {
+    local dir="$1" py="$2"
+    shift 2
+    if [[ ! -x "$dir/bin/python" ]]; then
+        "$py" -m venv "$dir"
+    fi
+    "$dir/bin/python" -m pip install "${PIP_FLAGS[@]}" --upgrade pip >/dev/null
+    "$dir/bin/python" -m pip install "${PIP_FLAGS[@]}" "$@"
+}
+
+# ensure_gtest: GoogleTest from Debian's packages when it is missing.
+ensure_gtest() {
+    if [[ -f /usr/include/gtest/gtest.h ]] &&
+        ls /usr/lib/*/libgtest.a /usr/lib/libgtest.a >/dev/null 2>&1; then
+        return 0
+    fi
+    echo "== installing GoogleTest (libgtest-dev)"
+    local sudo=""
+    if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq libgtest-dev >/dev/null
+}
+
+BUILD_REQS=("scikit-build-core>=0.10" "cmake>=3.21" ninja pytest)
