@@ -60,3 +60,19 @@ ensure_gtest() {
 }
 
 BUILD_REQS=("scikit-build-core>=0.10" "cmake>=3.21" ninja pytest)
+
+# build_wheel VENV: builds the module's wheel with VENV's NumPy 2 headers, prints its path.
+build_wheel() {
+    local venv="$1" dist="$BUILD/dist/$(basename "$1")"
+    rm -rf "$dist"
+    PATH="$venv/bin:$PATH" "$venv/bin/python" -m pip wheel "${PIP_FLAGS[@]}" --no-build-isolation \
+        --no-deps -w "$dist" "$ROOT" >&2
+    ls "$dist"/*.whl
+}
+
+# install_module VENV [WHEEL]: installs WHEEL (built from VENV when not given) into VENV.
+install_module() {
+    local venv="$1" wheel="${2:-}"
+    if [[ -z "$wheel" ]]; then wheel="$(build_wheel "$venv")"; fi
+    "$venv/bin/python" -m pip install "${PIP_FLAGS[@]}" --force-reinstall --no-deps "$wheel"
+}

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Runs the demo on its embedded sample.
+# Builds the module into a venv and runs the demo on its embedded sample.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 PY="$(find_default_python)"
-cmake -S "$ROOT" -B "$BUILD/demo" -DCMAKE_BUILD_TYPE=Release -DOSSREL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$BUILD/demo" --target native_demo -j"$(nproc)" >/dev/null
-"$BUILD/demo/examples/native_demo"
+VER="$("$PY" -c 'import sys; print(f"{sys.version_info[0]}{sys.version_info[1]}")')"
+VENV="$BUILD/venv-py$VER-np2"
+echo "== preparing $VENV (first run installs the build requirements and builds the module)" >&2
+make_venv "$VENV" "$PY" "${BUILD_REQS[@]}" "numpy>=2" >&2
+export PATH="$VENV/bin:$PATH"
+install_module "$VENV" >&2
+echo >&2
+"$VENV/bin/python" "$ROOT/examples/demo.py"

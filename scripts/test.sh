@@ -28,24 +28,16 @@ run_pytest() {
     if [[ $rc -ne 0 && $rc -ne 5 ]]; then return $rc; fi
 }
 
-# build_wheel VENV: builds the module's wheel against VENV's NumPy 2 headers, prints its path.
-build_wheel() {
-    local venv="$1" dist="$BUILD/dist/$(basename "$1")"
-    rm -rf "$dist"
-    "$venv/bin/python" -m pip wheel "${PIP_FLAGS[@]}" --no-build-isolation --no-deps -w "$dist" "$ROOT" >&2
-    ls "$dist"/*.whl
-}
-
 if [[ -n "$(ls "$ROOT"/python/src/*.cpp 2>/dev/null)" ]]; then
     echo "== module: CPython 3.12, newest NumPy 2"
     WHEEL312="$(build_wheel "$BASE_VENV")"
-    "$BASE_VENV/bin/python" -m pip install "${PIP_FLAGS[@]}" --force-reinstall --no-deps "$WHEEL312"
+    install_module "$BASE_VENV" "$WHEEL312"
     run_pytest "$BASE_VENV"
 
     echo "== module: CPython 3.12, NumPy 1.26"
     NP1_VENV="$BUILD/venv-py312-np1"
     make_venv "$NP1_VENV" "$PY312" pytest "numpy==1.26.*"
-    "$NP1_VENV/bin/python" -m pip install "${PIP_FLAGS[@]}" --force-reinstall --no-deps "$WHEEL312"
+    install_module "$NP1_VENV" "$WHEEL312"
     run_pytest "$NP1_VENV"
 fi
 echo "== all tests passed"

@@ -1,0 +1,190 @@
+// Floating-to-floating slice conversion: float64 to float32, float64 to float16 and
+// float32 to float16 round; float16 to float32, float16 to float64 and float32 to float64
+// widen exactly; float16 to float16 copies the pattern.
+//
+// Per element: the scalar map first; otherwise the nearest-even result (float64 to float16
+// through binary32: two roundings), moved by at most one step under the other rounding
+// modes. A finite value whose result is an infinity fails as OutOfRange unless the
+// out-of-range mode is clamp, which stores the infinity; wrap acts as no mode here. A NaN
+// that changes width comes out quiet, keeping its sign and the upper payload bits.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+#include "cast_error.hpp"
+#include "config.hpp"
+#include "element_types.hpp"
+#include "f16.hpp"
+#include "modes.hpp"
+#include "next_after.hpp"
+#include "scalar_map.hpp"
+#include "slice.hpp"
+
+namespace pelm_ossrel {
+
+// The floating pairs this family serves: all but float32 -> float32 and float64 -> float64,
+// which the drivers copy themselves.
+template <class S, class D>
+inline constexpr bool is_core_float_to_float_pair_v =
+    is_float_element_v<S> && is_float_element_v<D> &&
+    (!std::is_same_v<S, D> || std::is_same_v<S, f16>);
+
+namespace detail {
+
+// Whether D is narrower than S (the three pairs that round and can overflow).
+template <class S, class D>
+inline constexpr bool is_narrowing_float_pair_v = sizeof(D) < sizeof(S);
+
+inline bool is_nan_value(double x) noexcept { return x != x; }
+inline bool is_nan_value(float x) noexcept { return x != x; }
+inline bool is_nan_value(f16 x) noexcept { return x.is_nan(); }
+
+inline double as_f64(double x) noexcept { return x; }
+inline double as_f64(float x) noexcept { return x; }
+inline double as_f64(f16 x) noexcept { return f16_to_f64(x); }
+
+// Binary64 to binary32 to nearest, ties to even; a NaN keeps its sign and the top 23 fraction
+// bits and is made quiet.
+inline float narrow_f64_to_f32(double x) noexcept {
+    if (x != x) {
+        const std::uint64_t b = std::bit_cast<std::uint64_t>(x);
+        const auto sign = static_cast<std::uint32_t>(b >> 32) & 0x80000000u;
+        const auto payload = static_cast<std::uint32_t>(b >> 29) & 0x007FFFFFu;
+        return std::bit_cast<float>(sign | 0x7FC00000u | payload);
+    }
+    return static_cast<float>(x);
+}
+
+// Exact widening; a NaN keeps its sign and fraction (moved to the top) and is made quiet.
+inline double widen_f32_to_f64(float x) noexcept {
+    if (x != x) {
+        const std::uint32_t b = std::bit_cast<std::uint32_t>(x);
+        const std::uint64_t sign = static_cast<std::uint64_t>(b & 0x80000000u) << 32;
+        const std::uint64_t payload = static_cast<std::uint64_t>(b & 0x007FFFFFu) << 29;
+        return std::bit_cast<double>(sign | 0x7FF8000000000000u | payload);
+    }
+    return static_cast<double>(x);
+}
+
+template <class D, class S>
+inline D float_nearest(S x) noexcept {
+    if constexpr (std::is_same_v<S, D>) return x;  // f16 -> f16: the pattern itself
+    else if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float>) return narrow_f64_to_f32(x);
+    else if constexpr (std::is_same_v<S, double> && std::is_same_v<D, f16>) return f64_to_f16(x);
+    else if constexpr (std::is_same_v<S, float> && std::is_same_v<D, f16>) return f32_to_f16(x);
+    else if constexpr (std::is_same_v<S, f16> && std::is_same_v<D, float>) return f16_to_f32(x);
+    else if constexpr (std::is_same_v<S, f16> && std::is_same_v<D, double>) return f16_to_f64(x);
+    else {
+        static_assert(std::is_same_v<S, float> && std::is_same_v<D, double>);
+        return widen_f32_to_f64(x);
+    }
+}
+
+inline bool is_inf_value(float x) noexcept { return std::isinf(x); }
+inline bool is_inf_value(f16 x) noexcept { return (x.bits & 0x7FFFu) == 0x7C00u; }
+
+// The target's lowest and largest finite values, as an overflow error reports them.
+template <class D>
+inline constexpr double kFiniteMax = std::is_same_v<D, f16> ? 65504.0
+                                                              : double{std::numeric_limits<float>::max()};
+
+template <class S, class D, RoundingMode M, bool Clamp, bool HasMap>
+CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
+                               std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const S x = src[i];
+        if constexpr (HasMap) {
+            if (const D* target = find_mapped(map, x)) {
+                dst.set(i, *target);
+                continue;
+            }
+        }
+        D r = float_nearest<D>(x);
+        if constexpr (is_narrowing_float_pair_v<S, D>) {
+            if constexpr (M != RoundingMode::NearestEven) {
+                if (!is_nan_value(x)) {
+                    const double s = as_f64(x);
+                    if (as_f64(r) != s) r = adjust_to_mode<M>(r, s, s < 0.0);
+                }
+            }
+            if constexpr (!Clamp) {
+                if (is_inf_value(r)) {
+                    const double s = as_f64(x);
+                    if (!std::isinf(s)) {
+                        return CastError::out_of_range(s, -kFiniteMax<D>, kFiniteMax<D>);
+                    }
+                }
+            }
+        }
+        dst.set(i, r);
+    }
+    return std::nullopt;
+}
+
+template <class S, class D, RoundingMode M, bool Clamp>
+CastResult float_to_float_with_map(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
+                                   std::size_t n) noexcept {
+    if (map.empty()) return float_to_float_loop<S, D, M, Clamp, false>(src, dst, map, n);
+    return float_to_float_loop<S, D, M, Clamp, true>(src, dst, map, n);
+}
+
+template <class S, class D, RoundingMode M>
+CastResult float_to_float_with_range(SrcSlice<S> src, DstSlice<D> dst,
+                                     const CastConfig<S, D>& config, std::size_t n) noexcept {
+    // Wrap has no meaning for a floating target and acts as no mode.
+    if (config.out_of_range.is(OutOfRangeMode::Clamp))
+        return float_to_float_with_map<S, D, M, true>(src, dst, config.scalar_map, n);
+    return float_to_float_with_map<S, D, M, false>(src, dst, config.scalar_map, n);
+}
+
+}  // namespace detail
+
+template <class S, class D>
+CastResult convert_slice_float_to_float(SrcSlice<S> src, DstSlice<D> dst,
+                                        const CastConfig<S, D>& config) noexcept {
+    static_assert(is_core_float_to_float_pair_v<S, D>);
+
+    // FAST PATH OFFER: a vectorised kernel for this pair is tried here, before the element
+    // loop, with both slices at their full lengths. None exists yet: every call runs the
+    // element loop below.
+
+    const std::size_t n = std::min(src.size(), dst.size());
+    if (n == 0) return std::nullopt;
+
+    if constexpr (!detail::is_narrowing_float_pair_v<S, D>) {
+        // Widening and the float16 copy: no mode changes a value and nothing fails.
+        if constexpr (std::is_same_v<S, D>) {
+            if (config.scalar_map.empty()) {
+                std::memmove(dst.bytes(), src.bytes(), n * sizeof(D));
+                return std::nullopt;
+            }
+        }
+        return detail::float_to_float_with_map<S, D, RoundingMode::NearestEven, true>(
+            src, dst, config.scalar_map, n);
+    } else {
+        using detail::float_to_float_with_range;
+        switch (config.rounding_mode) {
+            case RoundingMode::NearestEven: break;
+            case RoundingMode::TowardsZero:
+                return float_to_float_with_range<S, D, RoundingMode::TowardsZero>(src, dst, config, n);
+            case RoundingMode::TowardsPositive:
+                return float_to_float_with_range<S, D, RoundingMode::TowardsPositive>(src, dst,
+                                                                                      config, n);
+            case RoundingMode::TowardsNegative:
+                return float_to_float_with_range<S, D, RoundingMode::TowardsNegative>(src, dst,
+                                                                                      config, n);
+            case RoundingMode::NearestAway:
+                return float_to_float_with_range<S, D, RoundingMode::NearestAway>(src, dst, config, n);
+        }
+        return float_to_float_with_range<S, D, RoundingMode::NearestEven>(src, dst, config, n);
+    }
+}
+
+}  // namespace pelm_ossrel

@@ -1,0 +1,101 @@
+// Direct pairs: the pairs that the drivers convert themselves, without the core and without any
+// mode. They never fail. The scalar map is still consulted first.
+//
+//   - the same type on both sides (float16 excepted, which the core copies): a bit copy;
+//   - the integer widenings that keep every value;
+//   - every integer type to float64, and the 8- and 16-bit integer types to float32: the value
+//     itself, exact but for int64 and uint64 to float64, which round to nearest, ties to even
+//     (the plain conversion under the default floating-point environment), whatever the
+//     rounding mode of the call.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <type_traits>
+
+#include "cast_error.hpp"
+#include "element_types.hpp"
+// The core's family headers bring the traits of the pairs they serve, and the core's
+// scalar-map lookup, find_mapped (the core's scalar_map.hpp; within this directory that name
+// is the module's scalar-map parser).
+#include "float_to_float.hpp"
+#include "int_to_float.hpp"
+#include "int_to_int.hpp"
+#include "map_entry.hpp"
+#include "slice.hpp"
+
+namespace pelm_ossrel::py {
+
+// The integer pairs that the drivers convert themselves: D holds every value of S.
+template <class S, class D>
+inline constexpr bool is_direct_int_pair_v =
+    is_integer_element_v<S> && is_integer_element_v<D> && !is_core_int_pair_v<S, D>;
+
+// Integer to float64, and int8, uint8, int16, uint16 to float32.
+template <class S, class D>
+inline constexpr bool is_direct_int_to_float_pair_v =
+    is_integer_element_v<S> && is_float_element_v<D> && !is_core_int_to_float_pair_v<S, D>;
+
+// float32 to float32 and float64 to float64.
+template <class S, class D>
+inline constexpr bool is_direct_float_pair_v =
+    is_float_element_v<S> && is_float_element_v<D> && !is_core_float_to_float_pair_v<S, D>;
+
+template <class S, class D>
+inline constexpr bool is_direct_pair_v =
+    is_direct_int_pair_v<S, D> || is_direct_int_to_float_pair_v<S, D> || is_direct_float_pair_v<S, D>;
+
+namespace direct_detail {
+
+// The value of v in D: v itself for the same type (a floating value moves as its pattern,
+// NaN payloads and signalling NaNs included), else the plain conversion.
+template <class D, class S>
+inline D direct_value(S v) noexcept {
+    if constexpr (std::is_same_v<S, D>) return v;
+    else return static_cast<D>(v);
+}
+
+// output[i] = the value of input[i] in D for i < n: a straight loop over unaligned loads and
+// stores that the compiler vectorises where the element widths allow (with a run-time check
+// that the two runs are apart).
+template <class S, class D>
+void widen(SrcSlice<S> input, DstSlice<D> output, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) output.set(i, direct_value<D>(input[i]));
+}
+
+}  // namespace direct_detail
+
+// Converts the first min(input.size(), output.size()) elements: the target of the first map
+// entry that matches an element (integer equality; IEEE equality for floating sources, a NaN
+// matching the first NaN source), else the element's own value in D. Never fails.
+template <class S, class D>
+void convert_direct_pair(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map) noexcept {
+    static_assert(is_direct_pair_v<S, D>, "not a pair that the drivers convert themselves");
+    const std::size_t n = input.size() < output.size() ? input.size() : output.size();
+    if (n == 0) return;
+    if (map.empty()) {
+        if constexpr (std::is_same_v<S, D>) {
+            std::memmove(output.bytes(), input.bytes(), n * sizeof(S));
+        } else {
+            direct_detail::widen(input, output, n);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const S v = input[i];
+        const D* mapped = find_mapped(map, v);
+        output.set(i, mapped != nullptr ? *mapped : direct_detail::direct_value<D>(v));
+    }
+}
+
+// The conversion step of a direct pair, for the driver frames.
+template <class S, class D>
+struct DirectPairStep {
+    CastResult operator()(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map) const noexcept {
+        convert_direct_pair<S, D>(input, output, map);
+        return std::nullopt;
+    }
+};
+
+}  // namespace pelm_ossrel::py

@@ -1,0 +1,111 @@
+#include "dispatch.hpp"
+
+#include <string>
+#include <vector>
+
+#include "driver_table.hpp"
+#include "dtype.hpp"
+#include "float_to_float_drivers.hpp"
+#include "float_to_int_drivers.hpp"
+#include "int_drivers.hpp"
+#include "int_to_float_drivers.hpp"
+#include "numpy_api.hpp"
+
+namespace pelm_ossrel::py {
+namespace {
+
+// Second level of the selection: the drivers of the pair, from the table of its family.
+// Indices are positions in kElementNames; a floating side's row or column is offset by
+// kIntegerElementCount in its family's table.
+PairDrivers drivers_of(std::size_t source, std::size_t target) noexcept {
+    constexpr std::size_t k = kIntegerElementCount;
+    const bool floating_source = source >= k;
+    const bool floating_target = target >= k;
+    if (!floating_source && !floating_target) return int_to_int_drivers()[source][target];
+    if (!floating_target) return float_to_int_drivers()[source - k][target];
+    if (!floating_source) return int_to_float_drivers()[source][target - k];
+    return float_to_float_drivers()[source - k][target - k];
+}
+
+// "[2, 3]", "[]" for rank 0.
+std::string render_shape(const std::vector<npy_intp>& shape) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        if (i != 0) text += ", ";
+        text += std::to_string(static_cast<std::size_t>(shape[i]));
+    }
+    text += "]";
+    return text;
+}
+
+std::vector<npy_intp> shape_of(PyObject* arr) {
+    auto* a = reinterpret_cast<PyArrayObject*>(arr);
+    return std::vector<npy_intp>(PyArray_DIMS(a), PyArray_DIMS(a) + PyArray_NDIM(a));
+}
+
+}  // namespace
+
+Result<std::string_view> array_dtype_key(PyObject* arr) {
+    py_ref dtype = py_ref::steal(PyObject_GetAttrString(arr, "dtype"));
+    if (!dtype) return Error::fetch();
+    py_ref name = py_ref::steal(PyObject_GetAttrString(dtype.get(), "name"));
+    if (!name) return Error::fetch();
+    if (!PyUnicode_Check(name.get())) return Error::cannot_convert(name.get(), "PyString");
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
+    if (text == nullptr) return Error::fetch();
+    const std::string_view read(text, static_cast<std::size_t>(size));
+    if (const auto index = element_index(read)) return kElementNames[*index];
+    return Error::type_error("Unsupported numpy dtype: " + std::string(read));
+}
+
+Result<py_ref> cast_array(PyObject* arr, std::string_view target_dtype, RoundingMode rounding_mode,
+                          OptionalOutOfRangeMode out_of_range_mode, PyObject* scalar_map_entries) {
+    Result<std::string_view> source = array_dtype_key(arr);
+    if (!source) return source.take_error();
+    return dispatch_alloc(arr, source.value(), target_dtype, rounding_mode, out_of_range_mode,
+                          scalar_map_entries);
+}
+
+Result<py_ref> cast_array_into(PyObject* arr, PyObject* out, RoundingMode rounding_mode,
+                               OptionalOutOfRangeMode out_of_range_mode, PyObject* scalar_map_entries) {
+    Result<std::string_view> source = array_dtype_key(arr);
+    if (!source) return source.take_error();
+    Result<std::string_view> target = array_dtype_key(out);
+    if (!target) return target.take_error();
+    const std::vector<npy_intp> input_shape = shape_of(arr);
+    const std::vector<npy_intp> output_shape = shape_of(out);
+    if (input_shape != output_shape) {
+        return Error::value_error("Shape mismatch: input shape " + render_shape(input_shape) +
+                                  " != output shape " + render_shape(output_shape));
+    }
+    return dispatch_into(arr, out, source.value(), target.value(), rounding_mode, out_of_range_mode,
+                         scalar_map_entries);
+}
+
+Result<py_ref> dispatch_alloc(PyObject* arr, std::string_view source_dtype_name,
+                              std::string_view target_dtype_name, RoundingMode rounding_mode,
+                              OptionalOutOfRangeMode out_of_range_mode, PyObject* scalar_map_entries) {
+    const auto source = element_index(source_dtype_name);
+    if (!source) return Error::fault("dispatch received a source element type that is not canonical");
+    const auto target = element_index(target_dtype_name);
+    if (!target) return Error::type_error("Unsupported target dtype: " + std::string(target_dtype_name));
+    const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries,
+                          kElementNames[*source], kElementNames[*target]};
+    return drivers_of(*source, *target).alloc(arr, call);
+}
+
+Result<py_ref> dispatch_into(PyObject* arr, PyObject* out, std::string_view source_dtype_name,
+                             std::string_view target_dtype_name, RoundingMode rounding_mode,
+                             OptionalOutOfRangeMode out_of_range_mode, PyObject* scalar_map_entries) {
+    const auto source = element_index(source_dtype_name);
+    const auto target = element_index(target_dtype_name);
+    if (!source || !target) {
+        return Error::fault("dispatch received an element type that is not canonical");
+    }
+    const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries,
+                          kElementNames[*source], kElementNames[*target]};
+    return drivers_of(*source, *target).into(arr, out, call);
+}
+
+}  // namespace pelm_ossrel::py

@@ -1,0 +1,117 @@
+// The two frames that every typed driver runs, written once over a family's conversion step.
+//
+// A conversion step is a callable
+//     CastResult step(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map)
+// that converts the whole input run into the output run (a core slice conversion with the
+// family's config record, or a direct conversion that always succeeds). The frames do the rest:
+// the input hold, the scalar map, the output (checked, or created), and the translation of a
+// conversion error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "cast_error.hpp"
+#include "errors.hpp"
+#include "input_view.hpp"
+#include "map_entry.hpp"
+#include "numpy_api.hpp"
+#include "scalar_map.hpp"
+#include "slice.hpp"
+
+namespace pelm_ossrel::py {
+
+// What the caller's output turned out to be, once it passed its checks.
+enum class OutputState : unsigned char { Empty, Ready };
+
+// The checks of a caller-supplied output against the target type, in order: the native element
+// type (TypeError "'{}' object cannot be converted to 'PyArray<T, D>'"), an extent of 0 (Empty:
+// nothing more is looked at), more than 32 axes (internal fault), writeable and row-major by
+// its byte strides (ValueError "Output array must be row-major (C-contiguous) and writeable").
+Result<OutputState> check_caller_output(PyObject* out, int type_number, npy_intp item_size);
+
+// A new zero-filled, row-major array of `type_number` with the shape `arr` has now; an internal
+// fault (NumPy's error printed first) when NumPy returns no descriptor or no array.
+Result<py_ref> new_zeroed_like(PyArrayObject* arr, int type_number);
+
+// The checks of a new output that is not empty: at most 32 axes (internal fault), byte strides
+// that form one row-major run (ValueError "Failed to get mutable slice from output array").
+Result<void> check_new_output(PyArrayObject* arr, npy_intp item_size);
+
+// Whether two byte ranges share memory.
+inline bool byte_ranges_overlap(const unsigned char* a, std::size_t a_size, const unsigned char* b,
+                                std::size_t b_size) noexcept {
+    const auto a0 = reinterpret_cast<std::uintptr_t>(a);
+    const auto b0 = reinterpret_cast<std::uintptr_t>(b);
+    return a_size != 0 && b_size != 0 && a0 < b0 + b_size && b0 < a0 + a_size;
+}
+
+// Runs the step and turns a conversion error into ValueError. When the two runs share memory
+// the step reads a private copy of the input, so that the result is what separate buffers give.
+template <class S, class D, class Step>
+Result<void> run_step(const Step& step, SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map) {
+    const std::size_t n = input.size() < output.size() ? input.size() : output.size();
+    CastResult result;
+    if (byte_ranges_overlap(input.bytes(), n * sizeof(S), output.bytes(), n * sizeof(D))) {
+        std::unique_ptr<unsigned char[]> copy(new (std::nothrow) unsigned char[n * sizeof(S)]);
+        if (!copy) return Error::memory_error();
+        std::memcpy(copy.get(), input.bytes(), n * sizeof(S));
+        result = step(SrcSlice<S>(copy.get(), n), output, map);
+    } else {
+        result = step(input, output, map);
+    }
+    if (result) return cast_error_to_pyerr(*result);
+    return {};
+}
+
+// The into frame: converts `arr` into the caller's `out`; returns None.
+template <class S, class D, class Step>
+Result<py_ref> convert_into(PyObject* arr, PyObject* out, PyObject* scalar_map_entries,
+                            std::string_view source_dtype_name, std::string_view target_dtype_name,
+                            const Step& step) {
+    Result<InputView<S>> input = readonly_row_major<S>(arr);
+    if (!input) return input.take_error();
+    Result<MapEntries<S, D>> map =
+        parse_map_entries<S, D>(scalar_map_entries, source_dtype_name, target_dtype_name);
+    if (!map) return map.take_error();
+
+    Result<OutputState> output = check_caller_output(out, numpy_type_number<D>(), sizeof(D));
+    if (!output) return output.take_error();
+    if (output.value() == OutputState::Ready) {
+        auto* out_array = reinterpret_cast<PyArrayObject*>(out);
+        const DstSlice<D> run(PyArray_DATA(out_array), element_count(out_array));
+        Result<void> converted = run_step<S, D>(step, input.value().run(), run, ScalarMap<S, D>(map.value()));
+        if (!converted) return converted.take_error();
+    }
+    return py_ref::borrow(Py_None);
+}
+
+// The allocating frame: converts `arr` into a new array of D with its shape; returns the array.
+template <class S, class D, class Step>
+Result<py_ref> convert_alloc(PyObject* arr, PyObject* scalar_map_entries,
+                             std::string_view source_dtype_name, std::string_view target_dtype_name,
+                             const Step& step) {
+    Result<InputView<S>> input = readonly_row_major<S>(arr);
+    if (!input) return input.take_error();
+    Result<MapEntries<S, D>> map =
+        parse_map_entries<S, D>(scalar_map_entries, source_dtype_name, target_dtype_name);
+    if (!map) return map.take_error();
+
+    Result<py_ref> created = new_zeroed_like(input.value().array(), numpy_type_number<D>());
+    if (!created) return created.take_error();
+    py_ref result = created.take();
+    auto* out_array = reinterpret_cast<PyArrayObject*>(result.get());
+    if (has_empty_axis(out_array)) return result;
+
+    if (Result<void> fits = check_new_output(out_array, sizeof(D)); !fits) return fits.take_error();
+    const DstSlice<D> run(PyArray_DATA(out_array), element_count(out_array));
+    Result<void> converted = run_step<S, D>(step, input.value().run(), run, ScalarMap<S, D>(map.value()));
+    if (!converted) return converted.take_error();  // the new array is dropped
+    return result;
+}
+
+}  // namespace pelm_ossrel::py
