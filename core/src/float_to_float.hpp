@@ -22,6 +22,7 @@
 #include "config.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
+#include "fast_paths.hpp"
 #include "modes.hpp"
 #include "next_after.hpp"
 #include "scalar_map.hpp"
@@ -151,9 +152,11 @@ CastResult convert_slice_float_to_float(SrcSlice<S> src, DstSlice<D> dst,
                                         const CastConfig<S, D>& config) noexcept {
     static_assert(is_core_float_to_float_pair_v<S, D>);
 
-    // FAST PATH OFFER: a vectorised kernel for this pair is tried here, before the element
-    // loop, with both slices at their full lengths. None exists yet: every call runs the
-    // element loop below.
+    // The vectorised fast path (float64 to float32 under nearest-even) is offered the whole
+    // call first, with both slices at their full lengths; when it declines, the element loop
+    // below does the work from the first element.
+    if (const FastPathResult fast = offer_float_to_float_fast_path(src, dst, config); fast.decided())
+        return fast.result();
 
     const std::size_t n = std::min(src.size(), dst.size());
     if (n == 0) return std::nullopt;

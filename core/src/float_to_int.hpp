@@ -25,6 +25,7 @@
 #include "cast_float.hpp"
 #include "config.hpp"
 #include "element_types.hpp"
+#include "fast_paths.hpp"
 #include "modes.hpp"
 #include "scalar_map.hpp"
 #include "slice.hpp"
@@ -149,9 +150,12 @@ CastResult convert_slice_float_to_int(SrcSlice<S> src, DstSlice<D> dst,
                                       const CastConfig<S, D>& config) noexcept {
     static_assert(is_float_element_v<S> && is_integer_element_v<D>);
 
-    // FAST PATH OFFER: a vectorised kernel for this pair is tried here, before the element
-    // loop, with both slices at their full lengths. None exists yet: every call runs the
-    // element loop below.
+    // The vectorised fast paths (float64 and float32 to uint8 under clamp, float64 to int32
+    // under clamp or with no out-of-range mode) are offered the whole call first, with both
+    // slices at their full lengths; when they decline, the element loop below does the work
+    // from the first element.
+    if (const FastPathResult fast = offer_float_to_int_fast_path(src, dst, config); fast.decided())
+        return fast.result();
 
     const std::size_t n = std::min(src.size(), dst.size());
     if (n == 0) return std::nullopt;

@@ -3,19 +3,18 @@
 // two AVX levels, the kernels whose vector code is the same on both.
 //
 // Included only by the kernel translation units under simd/, each compiled with its own
-// level's flags. Everything here has internal linkage (unnamed namespace): every level gets
-// its own copy compiled for its own instructions, so the linker can never merge an AVX2 copy
-// of a helper into code that runs on a processor without AVX2.
+// level's flags. Everything here has internal linkage (unnamed namespace), so every level gets
+// its own copy compiled for its own instructions, and it calls no inline function or template
+// of another header (only compiler builtins and intrinsics): nothing compiled here can be
+// merged by the linker with a baseline copy of the same function.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <limits>
+#include <type_traits>
 
-#include "cast_error.hpp"
 #include "modes.hpp"
+#include "simd/kernels.hpp"
 
 #if defined(__AVX__)
 #include <immintrin.h>
@@ -24,12 +23,16 @@
 namespace pelm_ossrel::simd {
 namespace {
 
+constexpr KernelStatus kDone{KernelStatus::Code::Done, 0.0};
+
+constexpr bool failed(KernelStatus status) noexcept { return status.code != KernelStatus::Code::Done; }
+
 // ---- Rounding mode ------------------------------------------------------------------------
 
 // Calls fn.template operator()<M>() with the mode as a compile-time constant, so that each
 // kernel loop is compiled for one mode and never tests it per element.
 template <class Fn>
-inline CastResult with_rounding_mode(RoundingMode mode, Fn&& fn) noexcept {
+inline KernelStatus with_rounding_mode(RoundingMode mode, Fn&& fn) noexcept {
     switch (mode) {
         case RoundingMode::NearestEven: break;
         case RoundingMode::TowardsZero:
@@ -44,22 +47,20 @@ inline CastResult with_rounding_mode(RoundingMode mode, Fn&& fn) noexcept {
     return fn.template operator()<RoundingMode::NearestEven>();
 }
 
-inline std::size_t common_length(std::size_t a, std::size_t b) noexcept { return a < b ? a : b; }
-
 // ---- Walk over blocks and tail ------------------------------------------------------------
 
 // K provides, for source index i:
 //   template <std::size_t G> bool convert_blocks(i): tests G consecutive blocks starting at i;
 //     if none holds a failing element, converts and stores all of them and returns true;
 //     otherwise writes nothing and returns false.
-//   CastResult block_error(i): the error of the block at i, found by looking at its elements.
-//   CastResult element(i): converts and stores element i alone, or returns its error.
+//   KernelStatus block_error(i): the error of the block at i, found by looking at its elements.
+//   KernelStatus element(i): converts and stores element i alone, or returns its error.
 //
 // Whole blocks from index 0, then the n mod kBlock tail elements one at a time. kGroup blocks
 // are tried under one test while none fails; a group that fails is taken again block by block,
 // so the blocks before the failing one are still written and the failing block is not.
 template <std::size_t kBlock, std::size_t kGroup, class K>
-inline CastResult run_blocks(const K& k, std::size_t n) noexcept {
+inline KernelStatus run_blocks(const K& k, std::size_t n) noexcept {
     std::size_t i = 0;
     if constexpr (kGroup > 1) {
         constexpr std::size_t kStep = kBlock * kGroup;
@@ -69,9 +70,10 @@ inline CastResult run_blocks(const K& k, std::size_t n) noexcept {
         if (!k.template convert_blocks<1>(i)) return k.block_error(i);
     }
     for (; i < n; ++i) {
-        if (CastResult error = k.element(i)) return error;
+        const KernelStatus status = k.element(i);
+        if (failed(status)) return status;
     }
-    return std::nullopt;
+    return kDone;
 }
 
 // ---- Elements -----------------------------------------------------------------------------
@@ -79,30 +81,35 @@ inline CastResult run_blocks(const K& k, std::size_t n) noexcept {
 template <class T>
 inline T load(const unsigned char* p, std::size_t i) noexcept {
     T v;
-    std::memcpy(&v, p + i * sizeof(T), sizeof(T));
+    __builtin_memcpy(&v, p + i * sizeof(T), sizeof(T));
     return v;
 }
 
 template <class T>
 inline void store(unsigned char* p, std::size_t i, T v) noexcept {
-    std::memcpy(p + i * sizeof(T), &v, sizeof(T));
+    __builtin_memcpy(p + i * sizeof(T), &v, sizeof(T));
 }
 
 // Target ranges of the clamp and check kernels, as values of the source type (all exact).
 template <class S, class D>
-inline constexpr S kLow = static_cast<S>(std::numeric_limits<D>::min());
+inline constexpr S kLow = std::is_same_v<D, std::uint8_t> ? S(0) : S(-2147483648.0);
 template <class S, class D>
-inline constexpr S kHigh = static_cast<S>(std::numeric_limits<D>::max());
+inline constexpr S kHigh = std::is_same_v<D, std::uint8_t> ? S(255) : S(2147483647.0);
 
-// The bounds that an int32 range error reports.
 inline constexpr double kInt32Low = -2147483648.0;
 inline constexpr double kInt32High = 2147483647.0;
+
+inline bool is_nan(double x) noexcept { return x != x; }
+inline bool is_nan(float x) noexcept { return x != x; }
+
+inline KernelStatus not_a_number(double x) noexcept { return {KernelStatus::Code::NotANumber, x}; }
+inline KernelStatus outside_int32(double x) noexcept { return {KernelStatus::Code::Int32Range, x}; }
 
 // In the element forms below, Round is the level's scalar rounding: a type whose static
 // `apply<M>(x)` gives the integral value of a non-NaN x under mode M.
 
-// Clamp to [lo, hi] of D and convert; r is integral and not a NaN, so the conversion is exact
-// (a -0 becomes 0).
+// Clamp to the range of D and convert; r is integral and not a NaN, so the conversion is
+// exact (a -0 becomes 0).
 template <class D, class S>
 inline D clamp_integral(S r) noexcept {
     S c = r < kLow<S, D> ? kLow<S, D> : r;
@@ -112,62 +119,66 @@ inline D clamp_integral(S r) noexcept {
 
 // One element of a clamp kernel: NaN fails, otherwise round, clamp, convert, store.
 template <class S, class D, RoundingMode M, class Round>
-inline CastResult clamp_element(const unsigned char* src, unsigned char* dst, std::size_t i) noexcept {
+inline KernelStatus clamp_element(const unsigned char* src, unsigned char* dst, std::size_t i) noexcept {
     const S x = load<S>(src, i);
-    if (x != x) return CastError::non_finite(static_cast<double>(x));
+    if (is_nan(x)) return not_a_number(static_cast<double>(x));
     store<D>(dst, i, clamp_integral<D>(Round::template apply<M>(x)));
-    return std::nullopt;
+    return kDone;
 }
 
 // One element of the check kernel: NaN fails; a rounded value outside the int32 range fails
 // with the element as it was before rounding; otherwise convert and store.
 template <RoundingMode M, class Round>
-inline CastResult check_element(const unsigned char* src, unsigned char* dst, std::size_t i) noexcept {
+inline KernelStatus check_element(const unsigned char* src, unsigned char* dst, std::size_t i) noexcept {
     const double x = load<double>(src, i);
-    if (x != x) return CastError::non_finite(x);
+    if (is_nan(x)) return not_a_number(x);
     const double r = Round::template apply<M>(x);
-    if (r < kInt32Low || r > kInt32High) return CastError::out_of_range(x, kInt32Low, kInt32High);
+    if (r < kInt32Low || r > kInt32High) return outside_int32(x);
     store<std::int32_t>(dst, i, static_cast<std::int32_t>(r));
-    return std::nullopt;
+    return kDone;
 }
 
-// The first NaN among elements [begin, end) as a NonFinite error, or nothing.
+// The first NaN among elements [begin, end), or done.
 template <class S>
-inline CastResult first_nan(const unsigned char* src, std::size_t begin, std::size_t end) noexcept {
+inline KernelStatus first_nan(const unsigned char* src, std::size_t begin, std::size_t end) noexcept {
     for (std::size_t j = begin; j < end; ++j) {
         const S x = load<S>(src, j);
-        if (x != x) return CastError::non_finite(static_cast<double>(x));
+        if (is_nan(x)) return not_a_number(static_cast<double>(x));
     }
-    return std::nullopt;
+    return kDone;
 }
 
 // The error of a failing block [begin, end) of a clamp kernel: its first NaN. Should the block
 // hold none, it is converted element by element instead, so the walk never skips a block.
 template <class S, class D, RoundingMode M, class Round>
-inline CastResult clamp_block_error(const unsigned char* src, unsigned char* dst, std::size_t begin,
-                                    std::size_t end) noexcept {
-    if (CastResult error = first_nan<S>(src, begin, end)) return error;
+inline KernelStatus clamp_block_error(const unsigned char* src, unsigned char* dst, std::size_t begin,
+                                      std::size_t end) noexcept {
+    const KernelStatus nan = first_nan<S>(src, begin, end);
+    if (failed(nan)) return nan;
     for (std::size_t j = begin; j < end; ++j) {
-        if (CastResult error = clamp_element<S, D, M, Round>(src, dst, j)) return error;
+        const KernelStatus status = clamp_element<S, D, M, Round>(src, dst, j);
+        if (failed(status)) return status;
     }
-    return std::nullopt;
+    return kDone;
 }
 
 // The error of a failing block of the check kernel: its first NaN, else its first element
 // that rounds outside the int32 range (the block rounded anew, element by element).
 template <RoundingMode M, class Round>
-inline CastResult check_block_error(const unsigned char* src, unsigned char* dst, std::size_t begin,
-                                    std::size_t end) noexcept {
-    if (CastResult error = first_nan<double>(src, begin, end)) return error;
+inline KernelStatus check_block_error(const unsigned char* src, unsigned char* dst, std::size_t begin,
+                                      std::size_t end) noexcept {
+    const KernelStatus nan = first_nan<double>(src, begin, end);
+    if (failed(nan)) return nan;
     for (std::size_t j = begin; j < end; ++j) {
         const double x = load<double>(src, j);
         const double r = Round::template apply<M>(x);
-        if (r < kInt32Low || r > kInt32High) return CastError::out_of_range(x, kInt32Low, kInt32High);
+        if (r < kInt32Low || r > kInt32High) return outside_int32(x);
     }
     for (std::size_t j = begin; j < end; ++j) {
-        if (CastResult error = check_element<M, Round>(src, dst, j)) return error;
+        const KernelStatus status = check_element<M, Round>(src, dst, j);
+        if (failed(status)) return status;
     }
-    return std::nullopt;
+    return kDone;
 }
 
 #if defined(__AVX__)
@@ -189,8 +200,8 @@ struct ScalarRound {
     template <RoundingMode M>
     static double apply(double x) noexcept {
         if constexpr (M == RoundingMode::NearestAway) {
-            const __m128d s = _mm_set_sd(std::fabs(x) + 0.5);
-            return std::copysign(_mm_cvtsd_f64(_mm_round_sd(s, s, kRoundImm<M>)), x);
+            const __m128d s = _mm_set_sd(__builtin_fabs(x) + 0.5);
+            return __builtin_copysign(_mm_cvtsd_f64(_mm_round_sd(s, s, kRoundImm<M>)), x);
         } else {
             const __m128d v = _mm_set_sd(x);
             return _mm_cvtsd_f64(_mm_round_sd(v, v, kRoundImm<M>));
@@ -199,8 +210,8 @@ struct ScalarRound {
     template <RoundingMode M>
     static float apply(float x) noexcept {
         if constexpr (M == RoundingMode::NearestAway) {
-            const __m128 s = _mm_set_ss(std::fabs(x) + 0.5f);
-            return std::copysign(_mm_cvtss_f32(_mm_round_ss(s, s, kRoundImm<M>)), x);
+            const __m128 s = _mm_set_ss(__builtin_fabsf(x) + 0.5f);
+            return __builtin_copysignf(_mm_cvtss_f32(_mm_round_ss(s, s, kRoundImm<M>)), x);
         } else {
             const __m128 v = _mm_set_ss(x);
             return _mm_cvtss_f32(_mm_round_ss(v, v, kRoundImm<M>));
@@ -277,10 +288,10 @@ struct F64ToI32Clamp {
         }
         return true;
     }
-    CastResult block_error(std::size_t i) const noexcept {
+    KernelStatus block_error(std::size_t i) const noexcept {
         return clamp_block_error<double, std::int32_t, M, ScalarRound>(src, dst, i, i + kBlock);
     }
-    CastResult element(std::size_t i) const noexcept {
+    KernelStatus element(std::size_t i) const noexcept {
         return clamp_element<double, std::int32_t, M, ScalarRound>(src, dst, i);
     }
 };
@@ -316,10 +327,10 @@ struct F64ToI32Check {
         }
         return true;
     }
-    CastResult block_error(std::size_t i) const noexcept {
+    KernelStatus block_error(std::size_t i) const noexcept {
         return check_block_error<M, ScalarRound>(src, dst, i, i + kBlock);
     }
-    CastResult element(std::size_t i) const noexcept {
+    KernelStatus element(std::size_t i) const noexcept {
         return check_element<M, ScalarRound>(src, dst, i);
     }
 };
@@ -338,36 +349,34 @@ struct F64ToI32Check {
 // finite. kVectorScan looks at four results per test and at single elements only inside a
 // group that holds an infinity; otherwise every element is looked at by itself.
 
-inline constexpr double kFloatMax = 3.4028234663852886e38;
-
 inline __m128 infinite_lanes(__m128 f) noexcept {
     const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), f);
-    return _mm_cmpeq_ps(magnitude, _mm_set1_ps(std::numeric_limits<float>::infinity()));
+    return _mm_cmpeq_ps(magnitude, _mm_set1_ps(__builtin_inff()));
 }
 
 inline bool overflowed(const unsigned char* src, const unsigned char* dst, std::size_t i) noexcept {
-    return std::isinf(load<float>(dst, i)) && !std::isinf(load<double>(src, i));
+    return __builtin_isinf(load<float>(dst, i)) && !__builtin_isinf(load<double>(src, i));
 }
 
+inline KernelStatus float32_overflow(double x) noexcept { return {KernelStatus::Code::Float32Overflow, x}; }
+
 template <bool kVectorScan>
-inline CastResult first_overflow(const unsigned char* src, const unsigned char* dst,
-                                 std::size_t n) noexcept {
+inline KernelStatus first_overflow(const unsigned char* src, const unsigned char* dst,
+                                   std::size_t n) noexcept {
     std::size_t i = 0;
     if constexpr (kVectorScan) {
         for (; n - i >= 4; i += 4) {
             const __m128 f = _mm_loadu_ps(reinterpret_cast<const float*>(dst + i * 4));
             if (_mm_movemask_ps(infinite_lanes(f)) == 0) continue;
             for (std::size_t j = i; j < i + 4; ++j) {
-                if (overflowed(src, dst, j))
-                    return CastError::out_of_range(load<double>(src, j), -kFloatMax, kFloatMax);
+                if (overflowed(src, dst, j)) return float32_overflow(load<double>(src, j));
             }
         }
     }
     for (; i < n; ++i) {
-        if (overflowed(src, dst, i))
-            return CastError::out_of_range(load<double>(src, i), -kFloatMax, kFloatMax);
+        if (overflowed(src, dst, i)) return float32_overflow(load<double>(src, i));
     }
-    return std::nullopt;
+    return kDone;
 }
 
 template <bool kCheck>
@@ -380,8 +389,8 @@ inline __m128 convert_group(const unsigned char* src, unsigned char* dst, std::s
 }
 
 template <bool kCheck, bool kVectorScan>
-inline CastResult f64_to_f32_nearest_run(const unsigned char* src, unsigned char* dst,
-                                         std::size_t n) noexcept {
+inline KernelStatus f64_to_f32_nearest_run(const unsigned char* src, unsigned char* dst,
+                                           std::size_t n) noexcept {
     __m128 infinite = _mm_setzero_ps();
     std::size_t i = 0;
     for (; n - i >= 16; i += 16) {
@@ -395,19 +404,19 @@ inline CastResult f64_to_f32_nearest_run(const unsigned char* src, unsigned char
     for (; i < n; ++i) {
         const float f = static_cast<float>(load<double>(src, i));
         store<float>(dst, i, f);
-        any_infinite |= std::isinf(f);
+        any_infinite |= __builtin_isinf(f) != 0;
     }
     if constexpr (!kCheck) {
-        return std::nullopt;
+        return kDone;
     } else {
-        if (_mm_movemask_ps(infinite) == 0 && !any_infinite) return std::nullopt;
+        if (_mm_movemask_ps(infinite) == 0 && !any_infinite) return kDone;
         return first_overflow<kVectorScan>(src, dst, n);
     }
 }
 
 template <bool kVectorScan>
-inline CastResult f64_to_f32_nearest_kernel(const unsigned char* src, unsigned char* dst,
-                                            std::size_t n, bool check) noexcept {
+inline KernelStatus f64_to_f32_nearest_kernel(const unsigned char* src, unsigned char* dst,
+                                              std::size_t n, bool check) noexcept {
     if (check) return f64_to_f32_nearest_run<true, kVectorScan>(src, dst, n);
     return f64_to_f32_nearest_run<false, kVectorScan>(src, dst, n);
 }

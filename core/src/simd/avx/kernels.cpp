@@ -2,8 +2,6 @@
 // -mavx and is reached only through the run-time selection. AVX has 256-bit floating
 // operations but only 128-bit integer ones, so the integer results are narrowed and stored
 // from 128-bit halves.
-#include "simd/kernels.hpp"
-
 #include "simd/kernel_shapes.hpp"
 
 #if !defined(__AVX__)
@@ -42,10 +40,10 @@ struct F32ToU8Clamp {
         }
         return true;
     }
-    CastResult block_error(std::size_t i) const noexcept {
+    KernelStatus block_error(std::size_t i) const noexcept {
         return clamp_block_error<float, std::uint8_t, M, ScalarRound>(src, dst, i, i + kBlock);
     }
-    CastResult element(std::size_t i) const noexcept {
+    KernelStatus element(std::size_t i) const noexcept {
         return clamp_element<float, std::uint8_t, M, ScalarRound>(src, dst, i);
     }
 };
@@ -73,52 +71,55 @@ struct F64ToU8Clamp {
         for (std::size_t g = 0; g < G; ++g) {
             const __m128i q = _mm256_cvttpd_epi32(clamp_pd(round_pd<M>(v[g]), lo, hi));
             const __m128i words = _mm_packus_epi32(q, q);
-            const std::uint32_t bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
-            store<std::uint32_t>(dst + i + kBlock * g, 0, bytes);
+            const __m128i bytes = _mm_packus_epi16(words, words);
+            store<std::int32_t>(dst + i + kBlock * g, 0, _mm_cvtsi128_si32(bytes));
         }
         return true;
     }
-    CastResult block_error(std::size_t i) const noexcept {
+    KernelStatus block_error(std::size_t i) const noexcept {
         return clamp_block_error<double, std::uint8_t, M, ScalarRound>(src, dst, i, i + kBlock);
     }
-    CastResult element(std::size_t i) const noexcept {
+    KernelStatus element(std::size_t i) const noexcept {
         return clamp_element<double, std::uint8_t, M, ScalarRound>(src, dst, i);
     }
 };
 
 }  // namespace
 
-CastResult f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+namespace body {
+
+KernelStatus f32_to_u8_clamp(const unsigned char* src, unsigned char* dst, std::size_t n,
+                             RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<8, 2>(F32ToU8Clamp<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<8, 2>(F32ToU8Clamp<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+KernelStatus f64_to_u8_clamp(const unsigned char* src, unsigned char* dst, std::size_t n,
+                             RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<4, 4>(F64ToU8Clamp<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<4, 4>(F64ToU8Clamp<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+KernelStatus f64_to_i32_clamp(const unsigned char* src, unsigned char* dst, std::size_t n,
+                              RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<4, 4>(F64ToI32Clamp<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<4, 4>(F64ToI32Clamp<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+KernelStatus f64_to_i32_check(const unsigned char* src, unsigned char* dst, std::size_t n,
+                              RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<4, 4>(F64ToI32Check<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<4, 4>(F64ToI32Check<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept {
-    return f64_to_f32_nearest_kernel<false>(src.bytes(), dst.bytes(),
-                                            common_length(src.size(), dst.size()), check);
+KernelStatus f64_to_f32_nearest(const unsigned char* src, unsigned char* dst, std::size_t n,
+                                bool check) noexcept {
+    return f64_to_f32_nearest_kernel<false>(src, dst, n, check);
 }
 
+}  // namespace body
 }  // namespace pelm_ossrel::simd::avx

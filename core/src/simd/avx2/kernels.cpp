@@ -1,7 +1,5 @@
 // Kernels for processors of the x86-64-v3 level (AVX2, FMA, BMI1/2, LZCNT...). This file is
 // compiled with that level's flags and is reached only through the run-time selection.
-#include "simd/kernels.hpp"
-
 #include "simd/kernel_shapes.hpp"
 
 #if !defined(__AVX2__)
@@ -60,10 +58,10 @@ struct F32ToU8Clamp {
         }
         return true;
     }
-    CastResult block_error(std::size_t i) const noexcept {
+    KernelStatus block_error(std::size_t i) const noexcept {
         return clamp_block_error<float, std::uint8_t, M, ScalarRound>(src, dst, i, i + kBlock);
     }
-    CastResult element(std::size_t i) const noexcept {
+    KernelStatus element(std::size_t i) const noexcept {
         return clamp_element<float, std::uint8_t, M, ScalarRound>(src, dst, i);
     }
 };
@@ -99,47 +97,50 @@ struct F64ToU8Clamp {
         }
         return true;
     }
-    CastResult block_error(std::size_t i) const noexcept {
+    KernelStatus block_error(std::size_t i) const noexcept {
         return clamp_block_error<double, std::uint8_t, M, ScalarRound>(src, dst, i, i + kBlock);
     }
-    CastResult element(std::size_t i) const noexcept {
+    KernelStatus element(std::size_t i) const noexcept {
         return clamp_element<double, std::uint8_t, M, ScalarRound>(src, dst, i);
     }
 };
 
 }  // namespace
 
-CastResult f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+namespace body {
+
+KernelStatus f32_to_u8_clamp(const unsigned char* src, unsigned char* dst, std::size_t n,
+                             RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<16, 2>(F32ToU8Clamp<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<16, 2>(F32ToU8Clamp<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+KernelStatus f64_to_u8_clamp(const unsigned char* src, unsigned char* dst, std::size_t n,
+                             RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<16, 1>(F64ToU8Clamp<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<16, 1>(F64ToU8Clamp<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+KernelStatus f64_to_i32_clamp(const unsigned char* src, unsigned char* dst, std::size_t n,
+                              RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<4, 4>(F64ToI32Clamp<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<4, 4>(F64ToI32Clamp<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+KernelStatus f64_to_i32_check(const unsigned char* src, unsigned char* dst, std::size_t n,
+                              RoundingMode mode) noexcept {
     return with_rounding_mode(mode, [&]<RoundingMode M>() {
-        return run_blocks<4, 4>(F64ToI32Check<M>{src.bytes(), dst.bytes()}, n);
+        return run_blocks<4, 4>(F64ToI32Check<M>{src, dst}, n);
     });
 }
 
-CastResult f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept {
-    return f64_to_f32_nearest_kernel<true>(src.bytes(), dst.bytes(),
-                                           common_length(src.size(), dst.size()), check);
+KernelStatus f64_to_f32_nearest(const unsigned char* src, unsigned char* dst, std::size_t n,
+                                bool check) noexcept {
+    return f64_to_f32_nearest_kernel<true>(src, dst, n, check);
 }
 
+}  // namespace body
 }  // namespace pelm_ossrel::simd::avx2

@@ -1,7 +1,5 @@
 // Portable forms of the clamp kernels, for processors without AVX: element by element, with
 // the standard rounding operations of the source precision. They never decline the work.
-#include "simd/kernels.hpp"
-
 #include <cmath>
 
 #include "simd/kernel_shapes.hpp"
@@ -22,15 +20,16 @@ struct StandardRound {
 
 template <class S, class D>
 CastResult clamp_kernel(SrcSlice<S> src, DstSlice<D> dst, RoundingMode mode) noexcept {
-    const std::size_t n = common_length(src.size(), dst.size());
+    const std::size_t n = src.size() < dst.size() ? src.size() : dst.size();
     const unsigned char* in = src.bytes();
     unsigned char* out = dst.bytes();
-    return with_rounding_mode(mode, [&]<RoundingMode M>() -> CastResult {
+    return to_cast_result(with_rounding_mode(mode, [&]<RoundingMode M>() {
         for (std::size_t i = 0; i < n; ++i) {
-            if (CastResult error = clamp_element<S, D, M, StandardRound>(in, out, i)) return error;
+            const KernelStatus status = clamp_element<S, D, M, StandardRound>(in, out, i);
+            if (failed(status)) return status;
         }
-        return std::nullopt;
-    });
+        return kDone;
+    }));
 }
 
 }  // namespace
