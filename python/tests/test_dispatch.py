@@ -208,19 +208,3 @@ def test_claimed_name_is_checked_against_the_real_descriptor():
     out = np.zeros(3, np.int32).view(ClaimsUint8)
     raises_exactly(TypeError, message, cast_array_into, SAMPLE, out, rounding_mode=NE)
     assert np.ndarray.view(out, np.ndarray).tolist() == [0, 0, 0]
-
-
-# --- pairs with a floating side ---------------------------------------------------------------
-# Placeholder until the floating-point drivers exist: the tests of those drivers replace this one.
-
-
-def test_float_pairs_refused_until_float_drivers_exist():
-    int_arr = np.arange(3, dtype=np.int16)
-    raises_exactly(TypeError, "Unsupported target dtype: float32",
-                   cast_array, int_arr, target_dtype="float32", rounding_mode=NE)
-    raises_exactly(TypeError, "Unsupported numpy dtype: float64",
-                   cast_array, np.zeros(3, np.float64), target_dtype="int8", rounding_mode=NE)
-    raises_exactly(TypeError, "Unsupported numpy dtype: float16",
-                   cast_array_into, int_arr, np.zeros(3, np.float16), rounding_mode=NE)
-    raises_exactly(TypeError, "Unsupported numpy dtype: float32",
-                   cast_array_into, np.zeros(3, np.float32), np.zeros(3, np.float64), rounding_mode=NE)
