@@ -48,8 +48,7 @@ make_venv() {
 
 # ensure_gtest: GoogleTest from Debian's packages when it is missing.
 ensure_gtest() {
-    if [[ -f /usr/include/gtest/gtest.h ]] &&
-        ls /usr/lib/*/libgtest.a /usr/lib/libgtest.a >/dev/null 2>&1; then
+    if [[ -f /usr/include/gtest/gtest.h ]] && compgen -G "/usr/lib/*/libgtest.a" >/dev/null; then
         return 0
     fi
     echo "== installing GoogleTest (libgtest-dev)"
@@ -75,4 +74,17 @@ install_module() {
     local venv="$1" wheel="${2:-}"
     if [[ -z "$wheel" ]]; then wheel="$(build_wheel "$venv")"; fi
     "$venv/bin/python" -m pip install "${PIP_FLAGS[@]}" --force-reinstall --no-deps "$wheel"
+}
+
+# run_pytest VENV [NAME=VALUE...]: the module's tests in VENV, in an environment with the given
+# variables added; "no tests collected" (exit code 5) is not a failure.
+run_pytest() {
+    local venv="$1" rc=0
+    shift
+    if [[ -z "$(ls "$ROOT"/python/tests/test_*.py 2>/dev/null)" ]]; then
+        echo "(no module tests yet)"
+        return 0
+    fi
+    (cd "$ROOT" && env "$@" "$venv/bin/python" -m pytest -q -p no:cacheprovider python/tests) || rc=$?
+    if [[ $rc -ne 0 && $rc -ne 5 ]]; then return $rc; fi
 }

@@ -11,6 +11,10 @@
 //     to r modulo 2^w (w = D's width), computed exactly from r's binary expansion.
 // Inside [lo, hi] every mode stores the saturating conversion of r, so a limit that rounds
 // up (2^63 for int64) stores D's maximum.
+//
+// Without a scalar map, targets of up to 32 bits run the loop in blocks of 16 in SSE2 lanes
+// (float_to_int_blocks.hpp); a block holding an element that fails or wraps runs the element
+// loop itself, so what is stored and reported never differs from the element loop.
 #pragma once
 
 #include <algorithm>
@@ -26,6 +30,7 @@
 #include "config.hpp"
 #include "element_types.hpp"
 #include "fast_paths.hpp"
+#include "float_to_int_blocks.hpp"
 #include "modes.hpp"
 #include "scalar_map.hpp"
 #include "slice.hpp"
@@ -129,8 +134,16 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
 template <class S, class D, RoundingMode M, std::uint8_t Oor>
 CastResult float_to_int_with_map(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
                                  std::size_t n) noexcept {
-    if (map.empty()) return float_to_int_loop<S, D, M, Oor, false>(src, dst, map, n);
-    return float_to_int_loop<S, D, M, Oor, true>(src, dst, map, n);
+    if (!map.empty()) return float_to_int_loop<S, D, M, Oor, true>(src, dst, map, n);
+    if constexpr (has_float_to_int_blocks_v<S, D>) {
+        // Blocks of 16 that store what this loop stores; a block that holds a failing or
+        // wrapped element, and the tail, run this loop itself (float_to_int_blocks.hpp).
+        return float_to_int_blocks<S, D, M, Oor>(
+            src, dst, n, [](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
+                return float_to_int_loop<S, D, M, Oor, false>(s, d, ScalarMap<S, D>{}, k);
+            });
+    }
+    return float_to_int_loop<S, D, M, Oor, false>(src, dst, map, n);
 }
 
 template <class S, class D, RoundingMode M>

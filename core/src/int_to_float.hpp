@@ -5,17 +5,23 @@
 // in one rounding (float16 through binary32, which holds every integer that float16 can
 // reach); under another rounding mode that result is moved by at most one step, judged
 // against the integer as binary64 (exact up to 2^53, the binary64 rounding above).
+//
+// Without a scalar map the loop runs in blocks of 16: the nearest results at once (float16
+// through the bulk conversions), then the adjustment to the mode, each a straight pass.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "cast_error.hpp"
 #include "config.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
+#include "float_blocks.hpp"
 #include "modes.hpp"
 #include "next_after.hpp"
 #include "scalar_map.hpp"
@@ -38,6 +44,40 @@ inline D int_to_float_nearest(S x) noexcept {
     else return static_cast<float>(x);
 }
 
+// adjust_to_mode for an integer source: the same result, with the neighbour written as a step
+// of the pattern. For an integer source r is never a NaN, and r is a zero only for the source 0
+// (then s is 0 and nothing moves); whenever a mode moves r, r is not a zero and has the source's
+// sign, so the neighbour towards zero is the pattern minus one and the one away from zero the
+// pattern plus one (the infinities included: -inf and +inf step towards zero to the lowest and
+// largest finite values, and no mode moves an infinity away from zero).
+template <RoundingMode M, class T>
+inline T adjust_integer_source(T r, double s) noexcept {
+    if constexpr (M == RoundingMode::NearestEven || M == RoundingMode::NearestAway) {
+        return adjust_to_mode<M>(r, s, s < 0.0);
+    } else {
+        using U = decltype(pattern(r));
+        const U bits = pattern(r);
+        const bool negative = (bits >> (8 * sizeof(U) - 1)) != 0;
+        const double rd = exact_f64(r);
+        U step;  // 0, or the move of the pattern: +1 away from zero, -1 (all ones) towards it
+        if constexpr (M == RoundingMode::TowardsZero) {
+            step = std::fabs(rd) > std::fabs(s) ? static_cast<U>(~U{0}) : U{0};
+        } else {
+            const bool up = M == RoundingMode::TowardsPositive ? s > rd : rd > s;
+            const bool away = (M == RoundingMode::TowardsPositive) != negative;
+            step = up ? (away ? U{1} : static_cast<U>(~U{0})) : U{0};
+        }
+        return with_pattern(r, static_cast<U>(bits + step));
+    }
+}
+
+// What the loop stores for x once its nearest result r is known.
+template <class S, class D, RoundingMode M>
+inline D finish_int_element(S x, D r) noexcept {
+    if constexpr (M == RoundingMode::NearestEven) return r;
+    else return adjust_integer_source<M>(r, static_cast<double>(x));
+}
+
 template <class S, class D, RoundingMode M, bool HasMap>
 CastResult int_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
                              std::size_t n) noexcept {
@@ -49,22 +89,54 @@ CastResult int_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
                 continue;
             }
         }
-        D r = int_to_float_nearest<D>(x);
-        if constexpr (M != RoundingMode::NearestEven) {
-            bool negative = false;
-            if constexpr (std::is_signed_v<S>) negative = x < 0;
-            r = adjust_to_mode<M>(r, static_cast<double>(x), negative);
-        }
-        dst.set(i, r);
+        dst.set(i, finish_int_element<S, D, M>(x, int_to_float_nearest<D>(x)));
     }
     return std::nullopt;
+}
+
+// The loop without a scalar map in blocks of 16: the nearest results of a block at once (for
+// float16 through the bulk conversions of float_blocks.hpp), then, under a mode other than
+// nearest-even, the sources as binary64 and the loop's own adjustment, each as a separate
+// straight pass over the block. Every element stores what the loop stores.
+template <class S, class D, RoundingMode M>
+void int_to_float_blocks(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
+    constexpr std::size_t B = 16;
+    const std::size_t full = n - n % B;
+    for (std::size_t i = 0; i < full; i += B) {
+        S x[B];
+        std::memcpy(x, src.bytes() + i * sizeof(S), sizeof x);
+        D r[B];
+#if defined(__SSE2__)
+        if constexpr (std::is_same_v<D, f16>) {
+            static_assert(B == kFloatBlock);
+            int_to_f16_nearest_block<S>(src.bytes() + i * sizeof(S), r);
+        } else
+#endif
+        {
+            for (std::size_t j = 0; j < B; ++j) r[j] = int_to_float_nearest<D>(x[j]);
+        }
+        if constexpr (M != RoundingMode::NearestEven) {
+            double s[B];
+            for (std::size_t j = 0; j < B; ++j) s[j] = static_cast<double>(x[j]);
+            for (std::size_t j = 0; j < B; ++j) r[j] = adjust_integer_source<M>(r[j], s[j]);
+        }
+        std::memcpy(dst.bytes() + i * sizeof(D), r, sizeof r);
+    }
+    int_to_float_loop<S, D, M, false>(SrcSlice<S>(src.bytes() + full * sizeof(S), n - full),
+                                      DstSlice<D>(dst.bytes() + full * sizeof(D), n - full),
+                                      ScalarMap<S, D>{}, n - full);
 }
 
 template <class S, class D, RoundingMode M>
 CastResult int_to_float_with_map(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
                                  std::size_t n) noexcept {
-    if (map.empty()) return int_to_float_loop<S, D, M, false>(src, dst, map, n);
-    return int_to_float_loop<S, D, M, true>(src, dst, map, n);
+    if (!map.empty()) return int_to_float_loop<S, D, M, true>(src, dst, map, n);
+    // A float32 target under nearest-even is the plain conversion loop already.
+    if constexpr (std::is_same_v<D, f16> || M != RoundingMode::NearestEven) {
+        int_to_float_blocks<S, D, M>(src, dst, n);
+        return std::nullopt;
+    }
+    return int_to_float_loop<S, D, M, false>(src, dst, map, n);
 }
 
 }  // namespace detail

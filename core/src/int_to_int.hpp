@@ -5,7 +5,8 @@
 //
 // Per element: the scalar map first; otherwise the out-of-range mode:
 //   - absent: a value inside D's range is stored, any other ends the conversion with an
-//     OutOfRange error showing [lo, hi], the values of S that D can hold;
+//     OutOfRange error showing [lo, hi], the values of S that D can hold (blocks whose every
+//     value fits are stored at once, the others element by element);
 //   - clamp: the nearer of lo and hi for a value outside them (the same as D's limits);
 //   - wrap: the low bits of the value's two's-complement form, read as D.
 // Without a map the mode is chosen once per call and the clamp and wrap loops are straight
@@ -13,11 +14,13 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "cast_error.hpp"
@@ -108,13 +111,50 @@ inline void transform(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept 
 }
 
 template <class S, class D>
-CastResult convert_checked(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
+CastResult convert_checked_elements(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         const S v = src[i];
         if (!fits<S, D>(v)) return out_of_range<S, D>(v);
         dst.set(i, static_cast<D>(v));
     }
     return std::nullopt;
+}
+
+// The checked loop in blocks of 64: a block whose every value fits is stored at once; a block
+// holding a value outside, and the tail, go element by element, so that an error leaves
+// exactly the elements before the failing one written.
+template <class S, class D>
+CastResult convert_checked(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
+    constexpr std::size_t kBlock = 64;
+    const unsigned char* const in = src.bytes();
+    unsigned char* const out = dst.bytes();
+    const std::size_t full = n - n % kBlock;
+    for (std::size_t i = 0; i < full; i += kBlock) {
+        S block[kBlock];
+        std::memcpy(block, in + i * sizeof(S), sizeof block);
+        // [lo, hi] is [lo, lo + 2^k) for every pair (lo is 0 or -2^(k-1)): v fits exactly when
+        // v - lo, as an unsigned value, has no bit at or above k. An OR over the block of those
+        // shifted differences is a test with no comparison, which every vector unit has.
+        using U = std::make_unsigned_t<S>;
+        constexpr U kSpan = static_cast<U>(static_cast<U>(kHi<S, D>) - static_cast<U>(kLo<S, D>));
+        constexpr int kBits = std::bit_width(kSpan);
+        static_assert((kSpan & (kSpan + 1)) == 0, "the range must be a power of two long");
+        U outside = 0;
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            outside |= static_cast<U>(static_cast<U>(static_cast<U>(block[j]) - static_cast<U>(kLo<S, D>)) >> kBits);
+        }
+        if (outside != 0) {
+            const CastResult result = convert_checked_elements<S, D>(
+                SrcSlice<S>(in + i * sizeof(S), kBlock), DstSlice<D>(out + i * sizeof(D), kBlock), kBlock);
+            if (result) return result;
+            continue;
+        }
+        D converted[kBlock];
+        for (std::size_t j = 0; j < kBlock; ++j) converted[j] = static_cast<D>(block[j]);
+        std::memcpy(out + i * sizeof(D), converted, sizeof converted);
+    }
+    return convert_checked_elements<S, D>(SrcSlice<S>(in + full * sizeof(S), n - full),
+                                          DstSlice<D>(out + full * sizeof(D), n - full), n - full);
 }
 
 template <class S, class D>

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dispatch.hpp"
+#include "interned.hpp"
 #include "modes.hpp"
 #include "numpy_api.hpp"
 
@@ -83,6 +84,48 @@ Error unexpected_keyword(const ParameterDescription& d, PyObject* key) {
     return Error::from_instance(std::move(exc));
 }
 
+// The parameter names of each function as interned str objects, in slot order. Keyword names
+// written in the caller's source code arrive as interned str objects too, so most keywords are
+// found by identity before any text is compared.
+template <std::size_t N>
+struct SlotNames {
+    std::array<InternedName, N> names;
+
+    // The objects, or nullptr when one of them cannot be made (binding then compares texts).
+    const std::array<PyObject*, N>* get() noexcept {
+        if (!ready) {
+            for (std::size_t i = 0; i < N; ++i) {
+                objects[i] = names[i].get();
+                if (objects[i] == nullptr) {
+                    PyErr_Clear();
+                    return nullptr;
+                }
+            }
+            ready = true;
+        }
+        return &objects;
+    }
+
+    std::array<PyObject*, N> objects{};
+    bool ready = false;
+};
+
+SlotNames<5> g_cast_array_names{{InternedName("arr"), InternedName("target_dtype"),
+                                 InternedName("rounding_mode"), InternedName("out_of_range_mode"),
+                                 InternedName("scalar_map_entries")}};
+SlotNames<5> g_cast_array_into_names{{InternedName("arr"), InternedName("out"),
+                                      InternedName("rounding_mode"), InternedName("out_of_range_mode"),
+                                      InternedName("scalar_map_entries")}};
+
+// The slot whose parameter name is the very object `key`, or slot_count() when none is.
+std::size_t find_slot_by_identity(const ParameterDescription& d, std::span<PyObject* const> names,
+                                  PyObject* key) noexcept {
+    for (std::size_t i = d.positional_only; i < names.size(); ++i) {
+        if (names[i] == key) return i;
+    }
+    return d.slot_count();
+}
+
 // The slot of the parameter named `name`: keyword-only parameters first, then positional ones.
 std::size_t find_slot(const ParameterDescription& d, std::string_view name) noexcept {
     for (std::size_t i = 0; i < d.keyword_only.size(); ++i) {
@@ -94,9 +137,11 @@ std::size_t find_slot(const ParameterDescription& d, std::string_view name) noex
     return d.slot_count();
 }
 
-// Fills `slots` (borrowed references, nullptr for empty) in parameter order.
-Result<void> bind_arguments(const ParameterDescription& d, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames, std::span<PyObject*> slots) {
+// Fills `slots` (borrowed references, nullptr for empty) in parameter order. `names` holds the
+// interned parameter names in slot order, or is empty.
+Result<void> bind_arguments(const ParameterDescription& d, std::span<PyObject* const> names,
+                            PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                            std::span<PyObject*> slots) {
     const auto given = static_cast<std::size_t>(nargs);
     const std::size_t positional = d.positional.size();
     for (std::size_t i = 0; i < given && i < positional; ++i) slots[i] = args[i];
@@ -108,14 +153,17 @@ Result<void> bind_arguments(const ParameterDescription& d, PyObject* const* args
     const Py_ssize_t keywords = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
     for (Py_ssize_t k = 0; k < keywords; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-        Py_ssize_t size = 0;
-        const char* text = PyUnicode_AsUTF8AndSize(key, &size);
-        if (text == nullptr) {
-            PyErr_Clear();
-            return unexpected_keyword(d, key);
+        std::size_t slot = find_slot_by_identity(d, names, key);
+        if (slot == d.slot_count()) {
+            Py_ssize_t size = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+            if (text == nullptr) {
+                PyErr_Clear();
+                return unexpected_keyword(d, key);
+            }
+            slot = find_slot(d, std::string_view(text, static_cast<std::size_t>(size)));
+            if (slot == d.slot_count()) return unexpected_keyword(d, key);
         }
-        const std::size_t slot = find_slot(d, std::string_view(text, static_cast<std::size_t>(size)));
-        if (slot == d.slot_count()) return unexpected_keyword(d, key);
         if (slots[slot] != nullptr) {
             return Error::type_error(std::string(d.function) + "() got multiple values for argument '" +
                                      std::string(d.slot_name(slot)) + "'");
@@ -166,7 +214,9 @@ Result<T> argument(std::string_view name, Result<T> converted) {
 
 // A NumPy array of any element type.
 Result<PyObject*> extract_array(PyObject* obj) {
-    if (Result<void> api = ensure_numpy_api(); !api) return api.take_error();
+    if (!numpy_api_ready()) {
+        if (Result<void> api = ensure_numpy_api(); !api) return api.take_error();
+    }
     if (!is_ndarray(obj)) return Error::cannot_convert(obj, "PyUntypedArray");
     return obj;
 }
@@ -200,11 +250,19 @@ Result<OptionalOutOfRangeMode> extract_out_of_range_mode(PyObject* obj) {
 
 PyObject* optional_object(PyObject* obj) noexcept { return obj == Py_None ? nullptr : obj; }
 
+template <std::size_t N>
+std::span<PyObject* const> names_or_none(SlotNames<N>& names) noexcept {
+    if (const std::array<PyObject*, N>* objects = names.get()) return *objects;
+    return {};
+}
+
 }  // namespace
 
 Result<py_ref> __pyfunction_cast_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     std::array<PyObject*, 5> slots{};
-    if (Result<void> bound = bind_arguments(kCastArray, args, nargs, kwnames, slots); !bound) {
+    if (Result<void> bound = bind_arguments(kCastArray, names_or_none(g_cast_array_names), args, nargs,
+                                            kwnames, slots);
+        !bound) {
         return bound.take_error();
     }
     Result<PyObject*> arr = argument("arr", extract_array(slots[0]));
@@ -222,7 +280,9 @@ Result<py_ref> __pyfunction_cast_array(PyObject* const* args, Py_ssize_t nargs, 
 
 Result<py_ref> __pyfunction_cast_array_into(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     std::array<PyObject*, 5> slots{};
-    if (Result<void> bound = bind_arguments(kCastArrayInto, args, nargs, kwnames, slots); !bound) {
+    if (Result<void> bound = bind_arguments(kCastArrayInto, names_or_none(g_cast_array_into_names), args,
+                                            nargs, kwnames, slots);
+        !bound) {
         return bound.take_error();
     }
     Result<PyObject*> arr = argument("arr", extract_array(slots[0]));

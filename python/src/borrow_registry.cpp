@@ -39,9 +39,11 @@ struct RegistryState {
 
 // The key of `array`; -1 with an exception set when it has none.
 int borrow_key(PyObject* array, BorrowKey* key) {
-    if (Result<void> api = ensure_numpy_api(); !api) {
-        api.take_error().raise();
-        return kBorrowFailed;
+    if (!numpy_api_ready()) {
+        if (Result<void> api = ensure_numpy_api(); !api) {
+            api.take_error().raise();
+            return kBorrowFailed;
+        }
     }
     if (!is_ndarray(array)) {
         PyErr_SetString(PyExc_TypeError, "only NumPy arrays can be borrowed");

@@ -5,14 +5,19 @@
 
 #include "driver_table.hpp"
 #include "dtype.hpp"
+#include "dtype_name_cache.hpp"
 #include "float_to_float_drivers.hpp"
 #include "float_to_int_drivers.hpp"
 #include "int_drivers.hpp"
 #include "int_to_float_drivers.hpp"
+#include "interned.hpp"
 #include "numpy_api.hpp"
 
 namespace pelm_ossrel::py {
 namespace {
+
+InternedName g_dtype_attribute("dtype");
+InternedName g_name_attribute("name");
 
 // Second level of the selection: the drivers of the pair, from the table of its family.
 // Indices are positions in kElementNames; a floating side's row or column is offset by
@@ -43,19 +48,41 @@ std::vector<npy_intp> shape_of(PyObject* arr) {
     return std::vector<npy_intp>(PyArray_DIMS(a), PyArray_DIMS(a) + PyArray_NDIM(a));
 }
 
+// The same number of axes and the same extents.
+bool same_shape(PyObject* arr, PyObject* out) noexcept {
+    auto* a = reinterpret_cast<PyArrayObject*>(arr);
+    auto* b = reinterpret_cast<PyArrayObject*>(out);
+    const int nd = PyArray_NDIM(a);
+    if (nd != PyArray_NDIM(b)) return false;
+    const npy_intp* da = PyArray_DIMS(a);
+    const npy_intp* db = PyArray_DIMS(b);
+    for (int i = 0; i < nd; ++i) {
+        if (da[i] != db[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 Result<std::string_view> array_dtype_key(PyObject* arr) {
-    py_ref dtype = py_ref::steal(PyObject_GetAttrString(arr, "dtype"));
+    if (const auto recorded = recorded_dtype_name(arr)) return *recorded;
+    PyObject* const dtype_attribute = g_dtype_attribute.get();
+    if (dtype_attribute == nullptr) return Error::fetch();
+    py_ref dtype = py_ref::steal(PyObject_GetAttr(arr, dtype_attribute));
     if (!dtype) return Error::fetch();
-    py_ref name = py_ref::steal(PyObject_GetAttrString(dtype.get(), "name"));
+    PyObject* const name_attribute = g_name_attribute.get();
+    if (name_attribute == nullptr) return Error::fetch();
+    py_ref name = py_ref::steal(PyObject_GetAttr(dtype.get(), name_attribute));
     if (!name) return Error::fetch();
     if (!PyUnicode_Check(name.get())) return Error::cannot_convert(name.get(), "PyString");
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
     if (text == nullptr) return Error::fetch();
     const std::string_view read(text, static_cast<std::size_t>(size));
-    if (const auto index = element_index(read)) return kElementNames[*index];
+    if (const auto index = element_index(read)) {
+        record_dtype_name(arr, dtype.get(), kElementNames[*index]);
+        return kElementNames[*index];
+    }
     return Error::type_error("Unsupported numpy dtype: " + std::string(read));
 }
 
@@ -73,11 +100,9 @@ Result<py_ref> cast_array_into(PyObject* arr, PyObject* out, RoundingMode roundi
     if (!source) return source.take_error();
     Result<std::string_view> target = array_dtype_key(out);
     if (!target) return target.take_error();
-    const std::vector<npy_intp> input_shape = shape_of(arr);
-    const std::vector<npy_intp> output_shape = shape_of(out);
-    if (input_shape != output_shape) {
-        return Error::value_error("Shape mismatch: input shape " + render_shape(input_shape) +
-                                  " != output shape " + render_shape(output_shape));
+    if (!same_shape(arr, out)) {
+        return Error::value_error("Shape mismatch: input shape " + render_shape(shape_of(arr)) +
+                                  " != output shape " + render_shape(shape_of(out)));
     }
     return dispatch_into(arr, out, source.value(), target.value(), rounding_mode, out_of_range_mode,
                          scalar_map_entries);

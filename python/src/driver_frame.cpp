@@ -1,7 +1,6 @@
 #include "driver_frame.hpp"
 
 #include <string>
-#include <vector>
 
 namespace pelm_ossrel::py {
 namespace {
@@ -29,16 +28,14 @@ Result<OutputState> check_caller_output(PyObject* out, int type_number, npy_intp
     return OutputState::Ready;
 }
 
-Result<py_ref> new_zeroed_like(PyArrayObject* arr, int type_number) {
-    const int nd = PyArray_NDIM(arr);
-    std::vector<npy_intp> shape(PyArray_DIMS(arr), PyArray_DIMS(arr) + nd);
+Result<py_ref> new_output_like(PyArrayObject* arr, int type_number) {
     PyArray_Descr* descr = PyArray_DescrFromType(type_number);
     if (descr == nullptr) {
         print_pending_error();
         return Error::fault("NumPy returned no descriptor for type number " + std::to_string(type_number));
     }
-    // PyArray_Zeros takes over the descriptor's reference, also when it fails.
-    py_ref created = py_ref::steal(PyArray_Zeros(nd, shape.data(), descr, 0));
+    // PyArray_Empty takes over the descriptor's reference, also when it fails.
+    py_ref created = py_ref::steal(PyArray_Empty(PyArray_NDIM(arr), PyArray_DIMS(arr), descr, 0));
     if (!created) {
         print_pending_error();
         return Error::fault("NumPy returned no array for the output");

@@ -34,9 +34,12 @@ enum class OutputState : unsigned char { Empty, Ready };
 // its byte strides (ValueError "Output array must be row-major (C-contiguous) and writeable").
 Result<OutputState> check_caller_output(PyObject* out, int type_number, npy_intp item_size);
 
-// A new zero-filled, row-major array of `type_number` with the shape `arr` has now; an internal
-// fault (NumPy's error printed first) when NumPy returns no descriptor or no array.
-Result<py_ref> new_zeroed_like(PyArrayObject* arr, int type_number);
+// A new row-major array of `type_number` with the shape `arr` has now; an internal fault
+// (NumPy's error printed first) when NumPy returns no descriptor or no array. Its buffer is not
+// filled: the allocating frame overwrites every element before the array is seen by anyone, and
+// drops the array when the conversion fails, so zero-filling it first would change nothing that
+// a caller can observe and would cost a pass over the output (or its fresh pages) per call.
+Result<py_ref> new_output_like(PyArrayObject* arr, int type_number);
 
 // The checks of a new output that is not empty: at most 32 axes (internal fault), byte strides
 // that form one row-major run (ValueError "Failed to get mutable slice from output array").
@@ -101,7 +104,7 @@ Result<py_ref> convert_alloc(PyObject* arr, PyObject* scalar_map_entries,
         parse_map_entries<S, D>(scalar_map_entries, source_dtype_name, target_dtype_name);
     if (!map) return map.take_error();
 
-    Result<py_ref> created = new_zeroed_like(input.value().array(), numpy_type_number<D>());
+    Result<py_ref> created = new_output_like(input.value().array(), numpy_type_number<D>());
     if (!created) return created.take_error();
     py_ref result = created.take();
     auto* out_array = reinterpret_cast<PyArrayObject*>(result.get());

@@ -1,0 +1,569 @@
+// The block forms of the element loops (float_to_int_blocks.hpp, float_blocks.hpp and the block
+// loops of the four family headers) against the element loops themselves: the same stored
+// bits, the same error, and exactly the same elements written before it, for every length from
+// 0 to 70 (0 to 140 for the 64-element integer blocks) and a failing element at every position.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "cpu_features.hpp"
+#include "float_to_float.hpp"
+#include "float_to_int.hpp"
+#include "int_to_float.hpp"
+#include "int_to_int.hpp"
+
+namespace pelm_ossrel {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::size_t kMaxLength = 70;
+
+template <class T>
+std::string type_name() {
+    return std::string(element_name<T>());
+}
+
+// A destination filled with a pattern that no conversion stores by chance in every byte.
+template <class D>
+std::vector<D> sentinel(std::size_t n) {
+    std::vector<D> v(n);
+    std::memset(v.data(), 0xA5, n * sizeof(D));
+    return v;
+}
+
+template <class D>
+bool same_bits(const std::vector<D>& a, const std::vector<D>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(D)) == 0;
+}
+
+std::string describe(const CastResult& r) {
+    if (!r) return "success";
+    return r->message() + " (value bits " + std::to_string(std::bit_cast<std::uint64_t>(r->value)) + ")";
+}
+
+bool same_result(const CastResult& a, const CastResult& b) {
+    if (a.has_value() != b.has_value()) return false;
+    if (!a) return true;
+    return a->kind == b->kind && std::bit_cast<std::uint64_t>(a->value) == std::bit_cast<std::uint64_t>(b->value) &&
+           std::bit_cast<std::uint64_t>(a->lo) == std::bit_cast<std::uint64_t>(b->lo) &&
+           std::bit_cast<std::uint64_t>(a->hi) == std::bit_cast<std::uint64_t>(b->hi);
+}
+
+template <class S>
+S from_double(double v) {
+    if constexpr (std::is_same_v<S, f16>) return f64_to_f16(v);
+    else return static_cast<S>(v);
+}
+
+// Runs `blocks` and `elements` (each: CastResult(SrcSlice<S>, DstSlice<D>, n)) on the same
+// input into destinations with the same old contents and compares everything.
+template <class S, class D, class Blocks, class Elements>
+void expect_same_as_element_loop(const std::vector<S>& x, const Blocks& blocks, const Elements& elements,
+                                 const std::string& what) {
+    const std::size_t n = x.size();
+    std::vector<D> by_blocks = sentinel<D>(n);
+    std::vector<D> by_elements = sentinel<D>(n);
+    const CastResult rb = blocks(SrcSlice<S>(x.data(), n), DstSlice<D>(by_blocks.data(), n), n);
+    const CastResult re = elements(SrcSlice<S>(x.data(), n), DstSlice<D>(by_elements.data(), n), n);
+    ASSERT_TRUE(same_result(rb, re)) << what << ": blocks " << describe(rb) << ", element loop " << describe(re);
+    ASSERT_TRUE(same_bits(by_blocks, by_elements)) << what << ": stored elements differ";
+}
+
+// Every length up to kMaxLength (or `max_length`), each without a failing element and with one
+// at every position; make(n, position) builds the input (position n: none).
+template <class S, class D, class Make, class Blocks, class Elements>
+void sweep_lengths_and_positions(const Make& make, const Blocks& blocks, const Elements& elements,
+                                 const std::string& what, std::size_t max_length = kMaxLength) {
+    for (std::size_t n = 0; n <= max_length; ++n) {
+        for (std::size_t position = 0; position <= n; ++position) {
+            expect_same_as_element_loop<S, D>(make(n, position), blocks, elements,
+                                              what + " n=" + std::to_string(n) + " at=" + std::to_string(position));
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+    }
+}
+
+// Runs the binary16 conversions in software for its lifetime, as on a processor without F16C:
+// the block loops take their software branches, the element loops the software conversions.
+class WithoutF16C {
+public:
+    WithoutF16C() : word_(cpu_feature_word()) { detail::g_cpu_feature_word.store(word_ & ~kCpuF16C); }
+    ~WithoutF16C() { detail::g_cpu_feature_word.store(word_); }
+    WithoutF16C(const WithoutF16C&) = delete;
+    WithoutF16C& operator=(const WithoutF16C&) = delete;
+
+private:
+    std::uint64_t word_;
+};
+
+// ---- Floating to integer ------------------------------------------------------------------
+
+constexpr std::uint8_t kClamp = static_cast<std::uint8_t>(OutOfRangeMode::Clamp);
+constexpr std::uint8_t kWrap = static_cast<std::uint8_t>(OutOfRangeMode::Wrap);
+constexpr std::uint8_t kAbsent = OptionalOutOfRangeMode::kAbsent;
+
+// An element that passes every screen: integral, half-integral or arbitrary values well inside
+// D's range (and float16's).
+template <class D>
+double ordinary_value(std::mt19937_64& rng) {
+    const double lo = std::max(static_cast<double>(std::numeric_limits<D>::min()), -60000.0) + 2.0;
+    const double hi = std::min(static_cast<double>(std::numeric_limits<D>::max()), 60000.0) - 2.0;
+    double v = std::uniform_real_distribution<double>(lo, hi)(rng);
+    switch (rng() % 4) {
+        case 0: v = std::round(v); break;
+        case 1: v = std::floor(v) + 0.5; break;
+        case 2: v = std::uniform_real_distribution<double>(-2.0, 2.0)(rng); break;
+        default: break;
+    }
+    return v;
+}
+
+// Elements that make a block leave the vector path without failing: out-of-range values that
+// wrap stores, infinities that clamp stores, the limits themselves.
+template <class D>
+double unusual_value(std::mt19937_64& rng, std::uint8_t oor) {
+    const double max = static_cast<double>(std::numeric_limits<D>::max());
+    const double min = static_cast<double>(std::numeric_limits<D>::min());
+    switch (rng() % 5) {
+        case 0: return oor == kWrap ? max + 1000.0 : max;
+        case 1: return oor == kWrap ? min - 1000.5 : min;
+        case 2: return oor == kClamp ? kInf : max - 0.5;
+        case 3: return oor == kClamp ? -kInf : -0.0;
+        default: return oor == kClamp ? 1e300 : 0.49999999999999994;
+    }
+}
+
+// The element that fails at `position` under `oor`: a NaN in every mode, also an out-of-range
+// value without a mode and an infinity under wrap.
+template <class D>
+double failing_value(std::size_t position, std::uint8_t oor) {
+    if (position % 2 == 0 || oor == kClamp) return kNaN;
+    if (oor == kWrap) return position % 4 == 1 ? kInf : -kInf;
+    // Half the width of D beyond its limits: outside even where the source rounds the limit up.
+    const double max = static_cast<double>(std::numeric_limits<D>::max());
+    const double min = static_cast<double>(std::numeric_limits<D>::min());
+    return position % 4 == 1 ? max + (max - min) / 2 : min - (max - min) / 2;
+}
+
+template <class S, class D, RoundingMode M, std::uint8_t Oor>
+void check_float_to_int_blocks() {
+    static_assert(detail::has_float_to_int_blocks_v<S, D>);
+    std::mt19937_64 rng(std::hash<std::string>{}(type_name<S>() + type_name<D>()) + static_cast<unsigned>(M) * 7 + Oor);
+    const auto make = [&](std::size_t n, std::size_t position) {
+        std::vector<S> x(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = rng() % 8 == 0 ? unusual_value<D>(rng, Oor) : ordinary_value<D>(rng);
+            if (i == position) v = failing_value<D>(position, Oor);
+            x[i] = from_double<S>(v);
+        }
+        return x;
+    };
+    const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return detail::float_to_int_with_map<S, D, M, Oor>(s, d, ScalarMap<S, D>{}, n);
+    };
+    const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return detail::float_to_int_loop<S, D, M, Oor, false>(s, d, ScalarMap<S, D>{}, n);
+    };
+    sweep_lengths_and_positions<S, D>(make, blocks, elements,
+                                      type_name<S>() + "->" + type_name<D>() + " mode " +
+                                          std::to_string(static_cast<int>(M)) + " oor " + std::to_string(Oor));
+}
+
+template <class S, class D>
+void check_float_to_int_pair() {
+    constexpr RoundingMode NE = RoundingMode::NearestEven, TZ = RoundingMode::TowardsZero,
+                           TP = RoundingMode::TowardsPositive, TN = RoundingMode::TowardsNegative,
+                           NA = RoundingMode::NearestAway;
+#define PELM_OSSREL_FOR_RANGES(M)              \
+    check_float_to_int_blocks<S, D, M, kClamp>();  \
+    check_float_to_int_blocks<S, D, M, kWrap>();   \
+    check_float_to_int_blocks<S, D, M, kAbsent>();
+    PELM_OSSREL_FOR_RANGES(NE)
+    PELM_OSSREL_FOR_RANGES(TZ)
+    PELM_OSSREL_FOR_RANGES(TP)
+    PELM_OSSREL_FOR_RANGES(TN)
+    PELM_OSSREL_FOR_RANGES(NA)
+#undef PELM_OSSREL_FOR_RANGES
+}
+
+template <class S>
+void check_float_to_int_source() {
+    check_float_to_int_pair<S, std::int8_t>();
+    check_float_to_int_pair<S, std::uint8_t>();
+    check_float_to_int_pair<S, std::int16_t>();
+    check_float_to_int_pair<S, std::uint16_t>();
+    check_float_to_int_pair<S, std::int32_t>();
+    check_float_to_int_pair<S, std::uint32_t>();
+    check_float_to_int_pair<S, std::int64_t>();
+    check_float_to_int_pair<S, std::uint64_t>();
+}
+
+TEST(FloatToIntBlocks, Float64MatchesTheElementLoop) { check_float_to_int_source<double>(); }
+TEST(FloatToIntBlocks, Float32MatchesTheElementLoop) { check_float_to_int_source<float>(); }
+TEST(FloatToIntBlocks, Float16MatchesTheElementLoop) { check_float_to_int_source<f16>(); }
+TEST(FloatToIntBlocks, Float16WithoutF16CMatchesTheElementLoop) {
+    const WithoutF16C software;
+    check_float_to_int_source<f16>();
+}
+
+
+// Rounding in the lanes is the element loop's rounding: every binary16 value, and a wide sweep of
+// binary32 and binary64 patterns around the integers, under every mode, stored with clamp.
+template <class S, class D, RoundingMode M>
+void expect_rounding_matches(const std::vector<S>& x) {
+    expect_same_as_element_loop<S, D>(
+        x,
+        [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+            return detail::float_to_int_with_map<S, D, M, kClamp>(s, d, ScalarMap<S, D>{}, n);
+        },
+        [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+            return detail::float_to_int_loop<S, D, M, kClamp, false>(s, d, ScalarMap<S, D>{}, n);
+        },
+        type_name<S>() + "->" + type_name<D>() + " rounding " + std::to_string(static_cast<int>(M)));
+}
+
+template <class S, class D>
+void expect_rounding_matches_in_every_mode(const std::vector<S>& x) {
+    expect_rounding_matches<S, D, RoundingMode::NearestEven>(x);
+    expect_rounding_matches<S, D, RoundingMode::TowardsZero>(x);
+    expect_rounding_matches<S, D, RoundingMode::TowardsPositive>(x);
+    expect_rounding_matches<S, D, RoundingMode::TowardsNegative>(x);
+    expect_rounding_matches<S, D, RoundingMode::NearestAway>(x);
+}
+
+TEST(FloatToIntBlocks, RoundsEveryFloat16LikeTheElementLoop) {
+    std::vector<f16> x;
+    for (std::uint32_t bits = 0; bits <= 0xFFFF; ++bits) {
+        const f16 h{static_cast<std::uint16_t>(bits)};
+        if (!h.is_nan()) x.push_back(h);
+    }
+    expect_rounding_matches_in_every_mode<f16, std::int32_t>(x);
+    expect_rounding_matches_in_every_mode<f16, std::int16_t>(x);
+    expect_rounding_matches_in_every_mode<f16, std::uint8_t>(x);
+}
+
+TEST(FloatToIntBlocks, RoundsFloat32PatternsLikeTheElementLoop) {
+    // Every 183rd pattern from 2^-3 up to 2^65 in magnitude, both signs: all the binades where
+    // rounding to an integer does anything, and the ones above up to the widest target.
+    std::vector<float> x;
+    const std::uint32_t from = std::bit_cast<std::uint32_t>(0.125f);
+    const std::uint32_t to = std::bit_cast<std::uint32_t>(36893488147419103232.0f);
+    for (std::uint32_t bits = from; bits <= to; bits += 183) {
+        x.push_back(std::bit_cast<float>(bits));
+        x.push_back(-std::bit_cast<float>(bits));
+    }
+    for (float v : {0.0f, -0.0f, 0.5f, -0.5f, 1.5f, -1.5f, 2.5f, -2.5f, 8388607.5f, 8388609.0f, 16777215.0f,
+                    0.49999997f, -0.49999997f, 2147483648.0f, -2147483648.0f, 4294967040.0f,
+                    4294967296.0f, 9223371487098961920.0f, 9223372036854775808.0f,
+                    18446742974197923840.0f, 18446744073709551616.0f, -9223372036854775808.0f})
+        x.push_back(v);
+    expect_rounding_matches_in_every_mode<float, std::int32_t>(x);
+    expect_rounding_matches_in_every_mode<float, std::uint16_t>(x);
+    expect_rounding_matches_in_every_mode<float, std::uint32_t>(x);
+    expect_rounding_matches_in_every_mode<float, std::int64_t>(x);
+    expect_rounding_matches_in_every_mode<float, std::uint64_t>(x);
+}
+
+TEST(FloatToIntBlocks, RoundsFloat64PatternsLikeTheElementLoop) {
+    std::vector<double> x;
+    std::mt19937_64 rng(1104);
+    for (int i = 0; i < 400000; ++i) {
+        // Magnitudes from 2^-3 to 2^65 with random fractions, both signs.
+        const double v = std::ldexp(1.0 + std::ldexp(static_cast<double>(rng() >> 12), -52),
+                                    static_cast<int>(rng() % 69) - 3);
+        x.push_back(rng() % 2 ? v : -v);
+    }
+    for (double v : {0.0, -0.0, 0.5, -0.5, 2.5, -2.5, 0.49999999999999994, -0.49999999999999994,
+                     4503599627370495.5, 4503599627370497.0, 2147483647.5, -2147483648.5,
+                     4294967295.0, 4294967295.5, 4294967296.0, 9223372036854774784.0,
+                     9223372036854775808.0, 18446744073709549568.0, 18446744073709551616.0,
+                     -9223372036854775808.0, -9223372036854777856.0})
+        x.push_back(v);
+    expect_rounding_matches_in_every_mode<double, std::int32_t>(x);
+    expect_rounding_matches_in_every_mode<double, std::int8_t>(x);
+    expect_rounding_matches_in_every_mode<double, std::uint32_t>(x);
+    expect_rounding_matches_in_every_mode<double, std::int64_t>(x);
+    expect_rounding_matches_in_every_mode<double, std::uint64_t>(x);
+}
+
+// ---- Floating to floating -----------------------------------------------------------------
+
+template <class D>
+double finite_max() {
+    return std::is_same_v<D, f16> ? 65504.0 : static_cast<double>(std::numeric_limits<float>::max());
+}
+
+// Values of every kind the target can hold: zeros, subnormals, normals, values near the largest
+// finite one, NaNs and infinities (which never fail but leave the stored-at-once path).
+template <class S, class D>
+double float_value(std::mt19937_64& rng) {
+    const double max = std::min(finite_max<D>(), std::is_same_v<S, f16> ? 65504.0 : finite_max<D>());
+    switch (rng() % 16) {
+        case 0: return rng() % 2 ? 0.0 : -0.0;
+        case 1: return max;
+        case 2: return -max * 0.999;
+        case 3: return std::is_same_v<D, f16> ? 3e-8 : 1e-40;  // subnormal in D
+        case 4: return rng() % 32 == 0 ? kNaN : 1.0;
+        case 5: return rng() % 32 == 0 ? -kInf : -1.0;
+        default: {
+            const double v = std::ldexp(std::uniform_real_distribution<double>(1.0, 2.0)(rng),
+                                        static_cast<int>(rng() % 30) - 15);
+            return rng() % 2 ? v : -v;
+        }
+    }
+}
+
+template <class S, class D, RoundingMode M, bool Clamp>
+void check_float_to_float_blocks() {
+    std::mt19937_64 rng(std::hash<std::string>{}(type_name<S>() + type_name<D>()) + static_cast<unsigned>(M) * 3 + Clamp);
+    const auto make = [&](std::size_t n, std::size_t position) {
+        std::vector<S> x(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = float_value<S, D>(rng);
+            // A finite value that overflows the target: an error unless clamp; for the widening
+            // pairs (never failing) a NaN in its place.
+            if (i == position) {
+                if constexpr (sizeof(D) < sizeof(S)) v = (position % 2 ? -1.0 : 1.0) * finite_max<D>() * 4.0;
+                else v = kNaN;
+            }
+            x[i] = from_double<S>(v);
+        }
+        return x;
+    };
+    const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return detail::float_to_float_with_map<S, D, M, Clamp>(s, d, ScalarMap<S, D>{}, n);
+    };
+    const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return detail::float_to_float_loop<S, D, M, Clamp, false>(s, d, ScalarMap<S, D>{}, n);
+    };
+    sweep_lengths_and_positions<S, D>(make, blocks, elements,
+                                      type_name<S>() + "->" + type_name<D>() + " mode " +
+                                          std::to_string(static_cast<int>(M)) + (Clamp ? " clamp" : ""));
+}
+
+template <class S, class D>
+void check_float_to_float_pair() {
+    check_float_to_float_blocks<S, D, RoundingMode::NearestEven, true>();
+    check_float_to_float_blocks<S, D, RoundingMode::NearestEven, false>();
+    if constexpr (sizeof(D) < sizeof(S)) {
+        check_float_to_float_blocks<S, D, RoundingMode::TowardsZero, false>();
+        check_float_to_float_blocks<S, D, RoundingMode::TowardsPositive, true>();
+        check_float_to_float_blocks<S, D, RoundingMode::TowardsNegative, false>();
+        check_float_to_float_blocks<S, D, RoundingMode::NearestAway, false>();
+    }
+}
+
+TEST(FloatToFloatBlocks, NarrowingPairsMatchTheElementLoop) {
+    check_float_to_float_pair<double, float>();
+    check_float_to_float_pair<double, f16>();
+    check_float_to_float_pair<float, f16>();
+}
+
+TEST(FloatToFloatBlocks, WideningPairsMatchTheElementLoop) {
+    check_float_to_float_pair<f16, float>();
+    check_float_to_float_pair<f16, double>();
+    check_float_to_float_pair<float, double>();
+}
+
+TEST(FloatToFloatBlocks, Float16PairsWithoutF16CMatchTheElementLoop) {
+    const WithoutF16C software;
+    check_float_to_float_pair<double, f16>();
+    check_float_to_float_pair<float, f16>();
+    check_float_to_float_pair<f16, float>();
+    check_float_to_float_pair<f16, double>();
+}
+
+TEST(FloatToFloatBlocks, WidensEveryFloat16LikeTheElementLoop) {
+    std::vector<f16> x;
+    for (std::uint32_t bits = 0; bits <= 0xFFFF; ++bits) x.push_back(f16{static_cast<std::uint16_t>(bits)});
+    const auto check = [&](auto target) {
+        using D = decltype(target);
+        expect_same_as_element_loop<f16, D>(
+            x,
+            [](SrcSlice<f16> s, DstSlice<D> d, std::size_t n) {
+                return detail::float_to_float_with_map<f16, D, RoundingMode::NearestEven, true>(s, d, {}, n);
+            },
+            [](SrcSlice<f16> s, DstSlice<D> d, std::size_t n) {
+                return detail::float_to_float_loop<f16, D, RoundingMode::NearestEven, true, false>(s, d, {}, n);
+            },
+            "every float16 to " + type_name<D>());
+    };
+    check(float{});
+    check(double{});
+}
+
+TEST(FloatToFloatBlocks, NarrowsFloat32PatternsToFloat16LikeTheElementLoop) {
+    // Every 13th binary32 pattern, NaNs of every payload class included.
+    std::vector<float> x;
+    for (std::uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 13 * 4099) x.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+    for (std::uint32_t bits = 0x47000000u; bits < 0x47800000u; bits += 3) x.push_back(std::bit_cast<float>(bits));
+    const auto blocks = [](SrcSlice<float> s, DstSlice<f16> d, std::size_t n) {
+        return detail::float_to_float_with_map<float, f16, RoundingMode::NearestEven, true>(s, d, {}, n);
+    };
+    const auto elements = [](SrcSlice<float> s, DstSlice<f16> d, std::size_t n) {
+        return detail::float_to_float_loop<float, f16, RoundingMode::NearestEven, true, false>(s, d, {}, n);
+    };
+    expect_same_as_element_loop<float, f16>(x, blocks, elements, "float32 patterns to float16");
+}
+
+// ---- Integer to floating ------------------------------------------------------------------
+
+// Integers of every magnitude class of S: small, near powers of two, the extremes.
+template <class S>
+S integer_value(std::mt19937_64& rng) {
+    using L = std::numeric_limits<S>;
+    switch (rng() % 6) {
+        case 0: return L::min();
+        case 1: return L::max();
+        case 2: {
+            const int bits = static_cast<int>(rng() % L::digits);
+            const S p = static_cast<S>(std::uint64_t{1} << bits);
+            return static_cast<S>(p + static_cast<S>(rng() % 5) - 2);
+        }
+        case 3: return static_cast<S>(static_cast<std::int64_t>(rng() % 140001) - 70000);
+        default: return static_cast<S>(rng());
+    }
+}
+
+template <class S, class D, RoundingMode M>
+void check_int_to_float_blocks() {
+    std::mt19937_64 rng(std::hash<std::string>{}(type_name<S>() + type_name<D>()) + static_cast<unsigned>(M));
+    const auto make = [&](std::size_t n, std::size_t) {
+        std::vector<S> x(n);
+        for (auto& v : x) v = integer_value<S>(rng);
+        return x;
+    };
+    const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return detail::int_to_float_with_map<S, D, M>(s, d, ScalarMap<S, D>{}, n);
+    };
+    const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return detail::int_to_float_loop<S, D, M, false>(s, d, ScalarMap<S, D>{}, n);
+    };
+    // No conversion fails; the position only varies the values.
+    for (std::size_t n = 0; n <= kMaxLength; ++n) {
+        expect_same_as_element_loop<S, D>(make(n, 0), blocks, elements,
+                                          type_name<S>() + "->" + type_name<D>() + " n=" + std::to_string(n));
+    }
+}
+
+template <class S, class D>
+void check_int_to_float_pair() {
+    check_int_to_float_blocks<S, D, RoundingMode::NearestEven>();
+    check_int_to_float_blocks<S, D, RoundingMode::TowardsZero>();
+    check_int_to_float_blocks<S, D, RoundingMode::TowardsPositive>();
+    check_int_to_float_blocks<S, D, RoundingMode::TowardsNegative>();
+    check_int_to_float_blocks<S, D, RoundingMode::NearestAway>();
+}
+
+TEST(IntToFloatBlocks, Float16TargetsMatchTheElementLoop) {
+    check_int_to_float_pair<std::int8_t, f16>();
+    check_int_to_float_pair<std::uint8_t, f16>();
+    check_int_to_float_pair<std::int16_t, f16>();
+    check_int_to_float_pair<std::uint16_t, f16>();
+    check_int_to_float_pair<std::int32_t, f16>();
+    check_int_to_float_pair<std::uint32_t, f16>();
+    check_int_to_float_pair<std::int64_t, f16>();
+    check_int_to_float_pair<std::uint64_t, f16>();
+}
+
+TEST(IntToFloatBlocks, Float16TargetsWithoutF16CMatchTheElementLoop) {
+    const WithoutF16C software;
+    check_int_to_float_pair<std::int16_t, f16>();
+    check_int_to_float_pair<std::uint32_t, f16>();
+    check_int_to_float_pair<std::int64_t, f16>();
+}
+
+TEST(IntToFloatBlocks, Float32TargetsMatchTheElementLoop) {
+    check_int_to_float_pair<std::int32_t, float>();
+    check_int_to_float_pair<std::uint32_t, float>();
+    check_int_to_float_pair<std::int64_t, float>();
+    check_int_to_float_pair<std::uint64_t, float>();
+}
+
+// The element loop's adjustment for integer sources, written as a step of the pattern, against
+// the general adjust_to_mode.
+template <class T, class S>
+void expect_adjustment_matches(S x) {
+    const T r = detail::int_to_float_nearest<T>(x);
+    const double s = static_cast<double>(x);
+    const auto check = [&](auto mode) {
+        constexpr RoundingMode M = decltype(mode)::value;
+        const T general = adjust_to_mode<M>(r, s, s < 0.0);
+        const T stepped = detail::adjust_integer_source<M>(r, s);
+        ASSERT_EQ(detail::pattern(general), detail::pattern(stepped))
+            << "source " << std::to_string(x) << " mode " << static_cast<int>(M);
+    };
+    check(std::integral_constant<RoundingMode, RoundingMode::TowardsZero>{});
+    check(std::integral_constant<RoundingMode, RoundingMode::TowardsPositive>{});
+    check(std::integral_constant<RoundingMode, RoundingMode::TowardsNegative>{});
+}
+
+TEST(IntToFloatBlocks, SteppedAdjustmentEqualsTheGeneralOne) {
+    // Every integer that float16 can reach and a margin beyond its overflow.
+    for (std::int32_t x = -140000; x <= 140000; ++x) {
+        expect_adjustment_matches<f16>(x);
+        expect_adjustment_matches<float>(x);
+        if (HasFatalFailure()) return;
+    }
+    std::mt19937_64 rng(1105);
+    for (int i = 0; i < 200000; ++i) {
+        expect_adjustment_matches<float>(integer_value<std::int32_t>(rng));
+        expect_adjustment_matches<float>(integer_value<std::uint32_t>(rng));
+        expect_adjustment_matches<float>(integer_value<std::int64_t>(rng));
+        expect_adjustment_matches<float>(integer_value<std::uint64_t>(rng));
+        expect_adjustment_matches<f16>(integer_value<std::int64_t>(rng));
+        expect_adjustment_matches<f16>(integer_value<std::uint64_t>(rng));
+        if (HasFatalFailure()) return;
+    }
+}
+
+// ---- Integer to integer, no out-of-range mode ------------------------------------------------
+
+template <class S, class D>
+void check_checked_int_blocks() {
+    std::mt19937_64 rng(std::hash<std::string>{}(type_name<S>() + type_name<D>()));
+    const auto fits = [](S v) { return std::in_range<D>(v); };
+    const auto make = [&](std::size_t n, std::size_t position) {
+        std::vector<S> x(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            S v;
+            do v = static_cast<S>(rng() % 3 == 0 ? rng() : rng() % 100);
+            while (!fits(v));
+            if (i == position) {
+                do v = static_cast<S>(rng());
+                while (fits(v));
+            }
+            x[i] = v;
+        }
+        return x;
+    };
+    const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return int_to_int_detail::convert_checked<S, D>(s, d, n);
+    };
+    const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+        return int_to_int_detail::convert_checked_elements<S, D>(s, d, n);
+    };
+    sweep_lengths_and_positions<S, D>(make, blocks, elements, type_name<S>() + "->" + type_name<D>(), 140);
+}
+
+TEST(IntToIntBlocks, CheckedLoopMatchesTheElementLoop) {
+    check_checked_int_blocks<std::int32_t, std::int8_t>();
+    check_checked_int_blocks<std::int16_t, std::uint8_t>();
+    check_checked_int_blocks<std::uint8_t, std::int8_t>();
+    check_checked_int_blocks<std::uint32_t, std::int32_t>();
+    check_checked_int_blocks<std::int64_t, std::uint64_t>();
+    check_checked_int_blocks<std::uint64_t, std::int16_t>();
+}
+
+}  // namespace
+}  // namespace pelm_ossrel

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the core's fuzz target with clang++, libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs it for FUZZ_SECONDS (default 60) from the corpus kept
+# in fuzz/corpus. New inputs go to build/fuzz/corpus, a failing input to build/fuzz/artifacts.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
+FUZZ_BUILD="$BUILD/fuzz"
+
+# find_clang: the newest clang++ on PATH, with its libFuzzer runtime (Debian's clang-NN and
+# libclang-rt-NN-dev, installed when missing).
+find_clang() {
+    local cand
+    for cand in clang++ $(compgen -c clang++- | sort -t- -k2 -n -r | uniq); do
+        if command -v "$cand" >/dev/null 2>&1 &&
+            echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+            "$cand" -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null; then
+            command -v "$cand"
+            return 0
+        fi
+    done
+    return 1
+}
+
+CLANGXX="$(find_clang)" || {
+    echo "== installing clang and its libFuzzer runtime"
+    sudo=""
+    if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
+    $sudo apt-get update -qq
+    version="$(apt-cache policy clang | sed -n 's/^ *Candidate: *1:\([0-9]*\).*/\1/p')"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "clang-$version" \
+        "libclang-rt-$version-dev" >/dev/null
+    CLANGXX="$(find_clang)" || { echo "error: no clang++ with libFuzzer" >&2; exit 1; }
+}
+
+# CMake and Ninja come from the venv that `make test` uses.
+PY312="$(find_python 12)" || { echo "error: CPython 3.12 not found" >&2; exit 1; }
+VENV="$BUILD/venv-py312-np2"
+make_venv "$VENV" "$PY312" "${BUILD_REQS[@]}" "numpy>=2" >/dev/null
+export PATH="$VENV/bin:$PATH"
+
+echo "== fuzz target ($CLANGXX)"
+cmake -S "$ROOT/fuzz" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER="$CLANGXX" >/dev/null
+cmake --build "$FUZZ_BUILD" -j"$(nproc)"
+
+mkdir -p "$FUZZ_BUILD/corpus" "$FUZZ_BUILD/artifacts"
+echo "== fuzzing for $FUZZ_SECONDS s"
+"$FUZZ_BUILD/fuzz_core" -max_total_time="$FUZZ_SECONDS" -max_len=1024 -print_final_stats=1 \
+    -artifact_prefix="$FUZZ_BUILD/artifacts/" "$FUZZ_BUILD/corpus" "$ROOT/fuzz/corpus"
