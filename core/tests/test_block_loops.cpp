@@ -37,13 +37,14 @@ std::string type_name() {
 template <class D>
 std::vector<D> sentinel(std::size_t n) {
     std::vector<D> v(n);
-    std::memset(v.data(), 0xA5, n * sizeof(D));
+    if (n != 0) std::memset(v.data(), 0xA5, n * sizeof(D));
     return v;
 }
 
 template <class D>
 bool same_bits(const std::vector<D>& a, const std::vector<D>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(D)) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(D)) == 0);
 }
 
 std::string describe(const CastResult& r) {
