@@ -179,13 +179,14 @@ CastResult float_to_int_blocks(SrcSlice<S> src, DstSlice<D> dst, std::size_t n,
     const std::size_t full = n - n % B;
     for (std::size_t i = 0; i < full; i += B) {
         // The working values: the source itself, or binary16 widened into a local block.
-        W widened[std::is_same_v<S, f16> ? B : 1];
-        const W* x;
+        // The source need not be aligned: it is copied into the local block, never read
+        // through a typed pointer.
+        W widened[B];
+        const W* x = widened;
         if constexpr (std::is_same_v<S, f16>) {
             load_work_block<S>(in + i * sizeof(S), widened);
-            x = widened;
         } else {
-            x = reinterpret_cast<const W*>(in + i * sizeof(S));
+            std::memcpy(widened, in + i * sizeof(S), sizeof widened);
         }
         // One pass per register: the screen and the 32-bit results; nothing is stored before
         // the whole block has passed.
