@@ -292,20 +292,24 @@ Outcome<D> model_element(S x, RoundingMode mode, OptionalOutOfRangeMode oor) {
 
 // ---- The case -----------------------------------------------------------------------------
 
-// A buffer of exactly the bytes of a slice, after `offset` leading bytes.
+// A buffer of exactly the bytes of a slice, after `offset` leading bytes, filled with `fill`.
+// An empty slice without offset has no storage at all: its data pointer is null.
 struct Buffer {
     unsigned char* block = nullptr;
     std::size_t offset = 0;
     std::size_t bytes = 0;
 
-    Buffer(std::size_t offset_, std::size_t bytes_) : offset(offset_), bytes(bytes_) {
+    Buffer(std::size_t offset_, std::size_t bytes_, unsigned char fill = 0)
+        : offset(offset_), bytes(bytes_) {
+        if (offset + bytes == 0) return;
         block = new unsigned char[offset + bytes];
         std::memset(block, 0xEE, offset);
+        std::memset(block + offset, fill, bytes);
     }
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
     ~Buffer() { delete[] block; }
-    unsigned char* data() const { return block + offset; }
+    unsigned char* data() const { return block != nullptr ? block + offset : nullptr; }
 };
 
 template <class S, class D>
@@ -486,8 +490,7 @@ struct Run {
 
 template <class S, class D, class Fn>
 Run run_path(const Case<S, D>& c, const Buffer& src, Fn&& fn) {
-    Buffer dst(c.dst_offset, c.dst_size * sizeof(D));
-    std::memset(dst.data(), c.fill, dst.bytes);
+    Buffer dst(c.dst_offset, c.dst_size * sizeof(D), c.fill);
     const CastResult result = fn(SrcSlice<S>(src.data(), c.src.size()), DstSlice<D>(dst.data(), c.dst_size));
     return {std::vector<unsigned char>(dst.data(), dst.data() + dst.bytes), result};
 }
@@ -611,8 +614,7 @@ void check_fast_path(const Case<S, D>& c, const Buffer& src, const Expected& loo
     }
 
     // The selection runs the widest level's kernel, or declines having written nothing.
-    Buffer dst(c.dst_offset, c.dst_size * sizeof(D));
-    std::memset(dst.data(), c.fill, dst.bytes);
+    Buffer dst(c.dst_offset, c.dst_size * sizeof(D), c.fill);
     const FastPathResult fast =
         Kernels::select(c, SrcSlice<S>(src.data(), c.src.size()), DstSlice<D>(dst.data(), c.dst_size));
     const Run selection{std::vector<unsigned char>(dst.data(), dst.data() + dst.bytes), fast.result()};
