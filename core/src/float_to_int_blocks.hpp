@@ -9,6 +9,10 @@
 // saturating conversion. A block that the screen rejects, and the last n mod 16 elements, go
 // through the element loop itself, so the error reported and the elements written before it
 // are the element loop's.
+//
+// On processors of the x86-64-v3 level the blocks go to the body in simd/avx2/float_to_int.cpp
+// instead: the same screen (narrower for 64-bit targets) and the same stored values, in 256-bit
+// lanes with the processor's rounding instruction; the SSE2 lanes below serve the others.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +27,7 @@
 #include "f16.hpp"
 #include "modes.hpp"
 #include "slice.hpp"
+#include "simd/float_to_int_kernels.hpp"
 #include "sse2_lanes.hpp"
 
 namespace pelm_ossrel::detail {
@@ -160,12 +165,10 @@ inline __m128i window_lanes(typename Lanes<W>::V v, typename Lanes<W>::V& reject
     }
 }
 
-// ElementLoop: CastResult(SrcSlice<S>, DstSlice<D>, std::size_t n), the element loop of the
-// same pair and modes without a scalar map.
+// The blocks of the first `full` elements (a multiple of kFloatToIntBlock) in SSE2 lanes.
 template <class S, class D, RoundingMode M, std::uint8_t Oor, class ElementLoop>
-CastResult float_to_int_blocks(SrcSlice<S> src, DstSlice<D> dst, std::size_t n,
-                               const ElementLoop& element_loop) noexcept {
-    static_assert(has_float_to_int_blocks_v<S, D>);
+CastResult float_to_int_sse2_blocks(const unsigned char* in, unsigned char* out, std::size_t full,
+                                    const ElementLoop& element_loop) noexcept {
     using W = typename CastFloat<S>::Work;
     using L = Lanes<W>;
     using V = typename L::V;
@@ -174,9 +177,6 @@ CastResult float_to_int_blocks(SrcSlice<S> src, DstSlice<D> dst, std::size_t n,
 
     const V zero = L::splat(W(0));
 
-    const unsigned char* const in = src.bytes();
-    unsigned char* const out = dst.bytes();
-    const std::size_t full = n - n % B;
     for (std::size_t i = 0; i < full; i += B) {
         // The working values: the source itself, or binary16 widened into a local block.
         // The source need not be aligned: it is copied into the local block, never read
@@ -234,6 +234,45 @@ CastResult float_to_int_blocks(SrcSlice<S> src, DstSlice<D> dst, std::size_t n,
             }
             store_i32_lanes<D>(q, out + i * sizeof(D));
         }
+    }
+    return std::nullopt;
+}
+
+// Whether the x86-64-v3 body takes the blocks: the processor has the level, and F16C for a
+// binary16 source.
+template <class S>
+inline bool use_x86_64_v3_blocks() noexcept {
+    if (!has_x86_64_v3()) return false;
+    if constexpr (std::is_same_v<S, f16>) return f16_uses_f16c();
+    return true;
+}
+
+// ElementLoop: CastResult(SrcSlice<S>, DstSlice<D>, std::size_t n), the element loop of the
+// same pair and modes without a scalar map.
+template <class S, class D, RoundingMode M, std::uint8_t Oor, class ElementLoop>
+CastResult float_to_int_blocks(SrcSlice<S> src, DstSlice<D> dst, std::size_t n,
+                               const ElementLoop& element_loop) noexcept {
+    static_assert(has_float_to_int_blocks_v<S, D>);
+    constexpr std::size_t B = kFloatToIntBlock;
+    const unsigned char* const in = src.bytes();
+    unsigned char* const out = dst.bytes();
+    const std::size_t full = n - n % B;
+    if (use_x86_64_v3_blocks<S>()) {
+        // The same screen and conversion, eight or four lanes at a time; the body stops at the
+        // first block it cannot store, which the element loop then takes.
+        static_assert(simd::avx2::body::kFloatToIntBlock == B);
+        std::size_t i = 0;
+        for (;;) {
+            i += simd::avx2::body::float_to_int_blocks<S, D>(in + i * sizeof(S), out + i * sizeof(D), full - i, M, Oor);
+            if (i == full) break;
+            const CastResult result =
+                element_loop(SrcSlice<S>(in + i * sizeof(S), B), DstSlice<D>(out + i * sizeof(D), B), B);
+            if (result) return result;
+            i += B;
+        }
+    } else {
+        const CastResult result = float_to_int_sse2_blocks<S, D, M, Oor>(in, out, full, element_loop);
+        if (result) return result;
     }
     if (full < n) {
         return element_loop(SrcSlice<S>(in + full * sizeof(S), n - full),

@@ -4,6 +4,7 @@
 // 0 to 70 (0 to 140 for the 64-element integer blocks) and a failing element at every position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include "float_to_int.hpp"
 #include "int_to_float.hpp"
 #include "int_to_int.hpp"
+#include "simd/float_to_int_kernels.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -105,6 +107,19 @@ public:
 
 private:
     std::uint64_t word_;
+};
+
+// Answers "no" to the x86-64-v3 question for its lifetime, so that the block loops take their
+// baseline SSE2 lanes instead of the x86-64-v3 bodies.
+class WithoutX86_64V3 {
+public:
+    WithoutX86_64V3() : answer_(detail::g_x86_64_v3.load()) { detail::g_x86_64_v3.store(0); }
+    ~WithoutX86_64V3() { detail::g_x86_64_v3.store(answer_); }
+    WithoutX86_64V3(const WithoutX86_64V3&) = delete;
+    WithoutX86_64V3& operator=(const WithoutX86_64V3&) = delete;
+
+private:
+    std::uint8_t answer_;
 };
 
 // ---- Floating to integer ------------------------------------------------------------------
@@ -216,6 +231,12 @@ TEST(FloatToIntBlocks, Float16WithoutF16CMatchesTheElementLoop) {
     const WithoutF16C software;
     check_float_to_int_source<f16>();
 }
+TEST(FloatToIntBlocks, BaselineLanesMatchTheElementLoop) {
+    const WithoutX86_64V3 baseline;
+    check_float_to_int_source<double>();
+    check_float_to_int_source<float>();
+    check_float_to_int_source<f16>();
+}
 
 
 // Rounding in the lanes is the element loop's rounding: every binary16 value, and a wide sweep of
@@ -242,7 +263,7 @@ void expect_rounding_matches_in_every_mode(const std::vector<S>& x) {
     expect_rounding_matches<S, D, RoundingMode::NearestAway>(x);
 }
 
-TEST(FloatToIntBlocks, RoundsEveryFloat16LikeTheElementLoop) {
+void expect_every_float16_rounded_like_the_element_loop() {
     std::vector<f16> x;
     for (std::uint32_t bits = 0; bits <= 0xFFFF; ++bits) {
         const f16 h{static_cast<std::uint16_t>(bits)};
@@ -253,7 +274,7 @@ TEST(FloatToIntBlocks, RoundsEveryFloat16LikeTheElementLoop) {
     expect_rounding_matches_in_every_mode<f16, std::uint8_t>(x);
 }
 
-TEST(FloatToIntBlocks, RoundsFloat32PatternsLikeTheElementLoop) {
+void expect_float32_patterns_rounded_like_the_element_loop() {
     // Every 183rd pattern from 2^-3 up to 2^65 in magnitude, both signs: all the binades where
     // rounding to an integer does anything, and the ones above up to the widest target.
     std::vector<float> x;
@@ -275,7 +296,7 @@ TEST(FloatToIntBlocks, RoundsFloat32PatternsLikeTheElementLoop) {
     expect_rounding_matches_in_every_mode<float, std::uint64_t>(x);
 }
 
-TEST(FloatToIntBlocks, RoundsFloat64PatternsLikeTheElementLoop) {
+void expect_float64_patterns_rounded_like_the_element_loop() {
     std::vector<double> x;
     std::mt19937_64 rng(1104);
     for (int i = 0; i < 400000; ++i) {
@@ -295,6 +316,60 @@ TEST(FloatToIntBlocks, RoundsFloat64PatternsLikeTheElementLoop) {
     expect_rounding_matches_in_every_mode<double, std::uint32_t>(x);
     expect_rounding_matches_in_every_mode<double, std::int64_t>(x);
     expect_rounding_matches_in_every_mode<double, std::uint64_t>(x);
+}
+
+TEST(FloatToIntBlocks, RoundsLikeTheElementLoop) {
+    expect_every_float16_rounded_like_the_element_loop();
+    expect_float32_patterns_rounded_like_the_element_loop();
+    expect_float64_patterns_rounded_like_the_element_loop();
+}
+// The x86-64-v3 body called directly: whole blocks of 16 from the start, up to the first block
+// it cannot store, which it leaves unwritten. The screen looks at values before rounding, so
+// 127.25, which rounds into int8's range, still leaves its block to the element loop.
+TEST(FloatToIntBlocks, X86_64V3BodyStopsBeforeTheFirstBlockItCannotStore) {
+    if (!has_x86_64_v3()) GTEST_SKIP() << "this processor lacks the x86-64-v3 level";
+    struct Case {
+        std::size_t n;
+        std::size_t bad_at;  // n: none
+        double bad;
+        std::uint8_t oor;
+        std::size_t done;
+    };
+    const Case cases[] = {
+        {0, 0, 0.0, kAbsent, 0},       {15, 15, 0.0, kAbsent, 0},     {47, 47, 0.0, kAbsent, 32},
+        {64, 37, 128.0, kAbsent, 32},  {64, 37, -129.0, kWrap, 32},   {64, 0, kNaN, kClamp, 0},
+        {64, 63, kNaN, kClamp, 48},    {64, 16, 1e300, kClamp, 64},   {64, 16, -kInf, kClamp, 64},
+        {64, 5, 127.5, kAbsent, 0},    {64, 60, 127.25, kAbsent, 48},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> x(c.n);
+        for (std::size_t i = 0; i < c.n; ++i) x[i] = static_cast<double>(static_cast<int>(i % 200) - 100) + 0.25;
+        if (c.bad_at < c.n) x[c.bad_at] = c.bad;
+        // One byte of offset: neither run is aligned.
+        std::vector<unsigned char> in(c.n * sizeof(double) + 1);
+        if (c.n != 0) std::memcpy(in.data() + 1, x.data(), c.n * sizeof(double));
+        std::vector<unsigned char> out(c.n + 1, 0xA5);
+        const std::size_t done = simd::avx2::body::float_to_int_blocks<double, std::int8_t>(
+            in.data() + 1, out.data() + 1, c.n, RoundingMode::NearestEven, c.oor);
+        const std::string what = "n=" + std::to_string(c.n) + " at=" + std::to_string(c.bad_at);
+        ASSERT_EQ(done, c.done) << what;
+        std::vector<std::int8_t> expected(c.n);
+        for (std::size_t i = 0; i < c.n; ++i) {
+            expected[i] = static_cast<std::int8_t>(std::clamp(std::nearbyint(x[i]), -128.0, 127.0));
+        }
+        for (std::size_t i = 0; i < c.n; ++i) {
+            const unsigned char want = i < done ? static_cast<unsigned char>(expected[i]) : 0xA5;
+            ASSERT_EQ(out[i + 1], want) << what << " element " << i;
+        }
+        ASSERT_EQ(out[0], 0xA5) << what;
+    }
+}
+
+TEST(FloatToIntBlocks, BaselineLanesRoundLikeTheElementLoop) {
+    const WithoutX86_64V3 baseline;
+    expect_every_float16_rounded_like_the_element_loop();
+    expect_float32_patterns_rounded_like_the_element_loop();
+    expect_float64_patterns_rounded_like_the_element_loop();
 }
 
 // ---- Floating to floating -----------------------------------------------------------------
