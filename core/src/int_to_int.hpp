@@ -10,7 +10,9 @@
 //   - clamp: the nearer of lo and hi for a value outside them (the same as D's limits);
 //   - wrap: the low bits of the value's two's-complement form, read as D.
 // Without a map the mode is chosen once per call and the clamp and wrap loops are straight
-// element transforms that the compiler vectorises; for equal widths wrap is a byte copy.
+// element transforms that the compiler vectorises; for equal widths wrap is a byte copy. On
+// processors of the x86-64-v3 level the three loops without a map run the 256-bit bodies of
+// simd/int_kernels.hpp instead, with the same results, errors and partial writes.
 #pragma once
 
 #include <algorithm>
@@ -25,9 +27,11 @@
 
 #include "cast_error.hpp"
 #include "config.hpp"
+#include "cpu_features.hpp"
 #include "element_types.hpp"
 #include "modes.hpp"
 #include "scalar_map.hpp"
+#include "simd/int_kernels.hpp"
 #include "slice.hpp"
 
 namespace pelm_ossrel {
@@ -167,6 +171,45 @@ void convert_wrap(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
     }
 }
 
+// The same three loops on the x86-64-v3 level; callers check the level first.
+template <class S, class D>
+inline void convert_clamp_avx2(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
+    simd::avx2::body::int_to_int_clamp(simd::int_code_of<S>(), simd::int_code_of<D>(), src.bytes(),
+                                       dst.bytes(), n);
+}
+
+template <class S, class D>
+inline void convert_wrap_avx2(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
+    if constexpr (sizeof(S) == sizeof(D)) {
+        convert_wrap(src, dst, n);
+    } else {
+        simd::avx2::body::int_to_int_wrap(simd::int_code_of<S>(), simd::int_code_of<D>(), src.bytes(),
+                                          dst.bytes(), n);
+    }
+}
+
+// The vector body stores whole blocks while they fit; a block it stops at holds a value
+// outside and is taken element by element, which reports the first such value after storing
+// the elements before it.
+template <class S, class D>
+CastResult convert_checked_avx2(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
+    constexpr std::size_t kBlock = 64;
+    const unsigned char* const in = src.bytes();
+    unsigned char* const out = dst.bytes();
+    std::size_t i = 0;
+    while (true) {
+        i += simd::avx2::body::int_to_int_checked_blocks(simd::int_code_of<S>(), simd::int_code_of<D>(),
+                                                         in + i * sizeof(S), out + i * sizeof(D), n - i);
+        if (n - i < kBlock) break;
+        const CastResult result = convert_checked_elements<S, D>(
+            SrcSlice<S>(in + i * sizeof(S), kBlock), DstSlice<D>(out + i * sizeof(D), kBlock), kBlock);
+        if (result) return result;
+        i += kBlock;
+    }
+    return convert_checked_elements<S, D>(SrcSlice<S>(in + i * sizeof(S), n - i),
+                                          DstSlice<D>(out + i * sizeof(D), n - i), n - i);
+}
+
 template <class S, class D, Mode M>
 CastResult convert_mapped(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
                           std::size_t n) noexcept {
@@ -204,6 +247,17 @@ CastResult convert_slice_int_to_int(SrcSlice<S> src, DstSlice<D> dst,
         if (clamp) return convert_mapped<S, D, Mode::Clamp>(src, dst, config.scalar_map, n);
         if (wrap) return convert_mapped<S, D, Mode::Wrap>(src, dst, config.scalar_map, n);
         return convert_mapped<S, D, Mode::Absent>(src, dst, config.scalar_map, n);
+    }
+    if (has_x86_64_v3()) {
+        if (clamp) {
+            convert_clamp_avx2(src, dst, n);
+            return std::nullopt;
+        }
+        if (wrap) {
+            convert_wrap_avx2(src, dst, n);
+            return std::nullopt;
+        }
+        return convert_checked_avx2(src, dst, n);
     }
     if (clamp) {
         transform<S, D, clamp_one<S, D>>(src, dst, n);

@@ -20,6 +20,7 @@
 #include "float_to_float.hpp"
 #include "float_to_int.hpp"
 #include "int_to_float.hpp"
+#include "int_pairs.hpp"
 #include "int_to_int.hpp"
 #include "simd/float_to_int_kernels.hpp"
 
@@ -603,43 +604,107 @@ TEST(IntToFloatBlocks, SteppedAdjustmentEqualsTheGeneralOne) {
     }
 }
 
-// ---- Integer to integer, no out-of-range mode ------------------------------------------------
+// ---- Integer to integer -------------------------------------------------------------------
+//
+// convert_slice_int_to_int without a scalar map, through the loops this processor selects and
+// again through the baseline loops, against element loops written from D's limits: every
+// length to 140, an element outside D's range at every position, the others drawn from D's
+// limits, their neighbours inside, small and arbitrary values.
+
+// A value of S that D holds: a limit of D, a neighbour of one inside, a small or an arbitrary one;
+// with `upper_half`, only from the upper half of D's range (so that a block of them differs from
+// a block of values just above D's maximum in one high bit only).
+template <class S, class D>
+S int_inside(std::mt19937_64& rng, bool upper_half) {
+    using U = std::make_unsigned_t<S>;
+    const S hi = std::in_range<S>(std::numeric_limits<D>::max()) ? static_cast<S>(std::numeric_limits<D>::max())
+                                                                 : std::numeric_limits<S>::max();
+    S lo = std::in_range<S>(std::numeric_limits<D>::min()) ? static_cast<S>(std::numeric_limits<D>::min())
+                                                           : std::numeric_limits<S>::min();
+    const U half = static_cast<U>(static_cast<U>(static_cast<U>(hi) - static_cast<U>(lo)) / 2);
+    if (upper_half) lo = static_cast<S>(static_cast<U>(static_cast<U>(hi) - half));
+    switch (rng() % 6) {
+        case 0: return lo;
+        case 1: return hi;
+        case 2: return static_cast<S>(lo + 1);
+        case 3: return static_cast<S>(hi - 1);
+        case 4: return upper_half ? hi : static_cast<S>(rng() % 100);
+        default: {
+            // [lo, hi] is a power of two long.
+            const U span = static_cast<U>(static_cast<U>(hi) - static_cast<U>(lo));
+            return static_cast<S>(static_cast<U>(static_cast<U>(lo) + static_cast<U>(rng() & span)));
+        }
+    }
+}
+
+// A value of S that D cannot hold: a neighbour of one of D's limits outside, a limit of S, or an
+// arbitrary one.
+template <class S, class D>
+S int_outside(std::mt19937_64& rng) {
+    using SL = std::numeric_limits<S>;
+    using DL = std::numeric_limits<D>;
+    switch (rng() % 4) {
+        case 0:
+            if (std::cmp_less(SL::min(), DL::min())) return static_cast<S>(static_cast<S>(DL::min()) - 1);
+            [[fallthrough]];
+        case 1:
+            if (std::cmp_greater(SL::max(), DL::max())) return static_cast<S>(static_cast<S>(DL::max()) + 1);
+            return SL::min();
+        case 2: return std::cmp_less(SL::min(), DL::min()) ? SL::min() : SL::max();
+        default: {
+            S v;
+            do v = static_cast<S>(rng());
+            while (std::in_range<D>(v));
+            return v;
+        }
+    }
+}
 
 template <class S, class D>
-void check_checked_int_blocks() {
-    std::mt19937_64 rng(std::hash<std::string>{}(type_name<S>() + type_name<D>()));
-    const auto fits = [](S v) { return std::in_range<D>(v); };
+D clamp_reference(S v) {
+    if (std::cmp_less(v, std::numeric_limits<D>::min())) return std::numeric_limits<D>::min();
+    if (std::cmp_greater(v, std::numeric_limits<D>::max())) return std::numeric_limits<D>::max();
+    return static_cast<D>(v);
+}
+
+template <class S, class D>
+void check_int_blocks(std::uint8_t oor, const std::string& path) {
+    const std::string pair = type_name<S>() + "->" + type_name<D>();
+    std::mt19937_64 rng(std::hash<std::string>{}(pair + std::to_string(oor)));
     const auto make = [&](std::size_t n, std::size_t position) {
         std::vector<S> x(n);
         for (std::size_t i = 0; i < n; ++i) {
-            S v;
-            do v = static_cast<S>(rng() % 3 == 0 ? rng() : rng() % 100);
-            while (!fits(v));
-            if (i == position) {
-                do v = static_cast<S>(rng());
-                while (fits(v));
-            }
-            x[i] = v;
+            // Under clamp and wrap values outside are ordinary input too.
+            const bool outside = i == position || (oor != kAbsent && rng() % 4 == 0);
+            x[i] = outside ? int_outside<S, D>(rng) : int_inside<S, D>(rng, position % 2 == 1);
         }
         return x;
     };
-    const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
-        return int_to_int_detail::convert_checked<S, D>(s, d, n);
+    const OptionalOutOfRangeMode mode =
+        oor == kAbsent ? OptionalOutOfRangeMode{} : OptionalOutOfRangeMode(static_cast<OutOfRangeMode>(oor));
+    const auto blocks = [&](SrcSlice<S> s, DstSlice<D> d, std::size_t) {
+        return convert_slice_int_to_int<S, D>(s, d, IntToIntConfig<S, D>{{}, mode});
     };
-    const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
-        return int_to_int_detail::convert_checked_elements<S, D>(s, d, n);
+    const auto elements = [&](SrcSlice<S> s, DstSlice<D> d, std::size_t n) -> CastResult {
+        if (oor == kAbsent) return int_to_int_detail::convert_checked_elements<S, D>(s, d, n);
+        for (std::size_t i = 0; i < n; ++i) d.set(i, oor == kClamp ? clamp_reference<S, D>(s[i]) : static_cast<D>(s[i]));
+        return std::nullopt;
     };
-    sweep_lengths_and_positions<S, D>(make, blocks, elements, type_name<S>() + "->" + type_name<D>(), 140);
+    sweep_lengths_and_positions<S, D>(make, blocks, elements, pair + " " + path, 140);
 }
 
-TEST(IntToIntBlocks, CheckedLoopMatchesTheElementLoop) {
-    check_checked_int_blocks<std::int32_t, std::int8_t>();
-    check_checked_int_blocks<std::int16_t, std::uint8_t>();
-    check_checked_int_blocks<std::uint8_t, std::int8_t>();
-    check_checked_int_blocks<std::uint32_t, std::int32_t>();
-    check_checked_int_blocks<std::int64_t, std::uint64_t>();
-    check_checked_int_blocks<std::uint64_t, std::int16_t>();
+// The loops this processor takes, then the baseline ones.
+void check_int_blocks_on_both_paths(std::uint8_t oor) {
+    const std::string selected = has_x86_64_v3() ? "x86-64-v3" : "baseline";
+    for_each_core_int_pair([&]<class S, class D>() { check_int_blocks<S, D>(oor, selected); });
+    if (::testing::Test::HasFatalFailure()) return;
+    const WithoutX86_64V3 baseline;
+    for_each_core_int_pair([&]<class S, class D>() { check_int_blocks<S, D>(oor, "baseline"); });
 }
+
+TEST(IntToIntBlocks, CheckedLoopsMatchTheElementLoop) { check_int_blocks_on_both_paths(kAbsent); }
+TEST(IntToIntBlocks, ClampLoopsMatchTheElementLoop) { check_int_blocks_on_both_paths(kClamp); }
+TEST(IntToIntBlocks, WrapLoopsMatchTheElementLoop) { check_int_blocks_on_both_paths(kWrap); }
 
 }  // namespace
 }  // namespace pelm_ossrel
