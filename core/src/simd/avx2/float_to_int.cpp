@@ -177,35 +177,18 @@ inline void store_i32_groups(const __m128i (&q)[4], unsigned char* out) noexcept
     }
 }
 
-// ---- One block of 16 ------------------------------------------------------------------------
+// ---- Groups of blocks of 16 ------------------------------------------------------------------
 
-// Binary32 working values: two vectors of eight.
-template <class S>
-inline void load_f32_block(const unsigned char* p, __m256 (&v)[2]) noexcept {
-    if constexpr (sizeof(S) == 2) {
-        v[0] = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        v[1] = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
-    } else {
-        v[0] = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
-        v[1] = _mm256_loadu_ps(reinterpret_cast<const float*>(p + 32));
-    }
-}
-
-template <class S, class D, RoundingMode M, std::uint8_t Oor>
-inline bool f32_block(const unsigned char* in, unsigned char* out) noexcept {
-    __m256 v[2];
-    load_f32_block<S>(in, v);
-    __m256 reject = _mm256_setzero_ps();
-    const __m256 r0 = screen_and_round<D, float, M, Oor>(v[0], reject);
-    const __m256 r1 = screen_and_round<D, float, M, Oor>(v[1], reject);
-    if (any(reject)) return false;
+// The stores of one block from its rounded binary32 lanes r0, r1 (sources v0, v1).
+template <class D, std::uint8_t Oor>
+inline void store_f32_block(__m256 r0, __m256 r1, __m256 v0, __m256 v1, unsigned char* out) noexcept {
     if constexpr (kWide<D>) {
         const __m256d r[4] = {_mm256_cvtps_pd(_mm256_castps256_ps128(r0)), _mm256_cvtps_pd(_mm256_extractf128_ps(r0, 1)),
                               _mm256_cvtps_pd(_mm256_castps256_ps128(r1)), _mm256_cvtps_pd(_mm256_extractf128_ps(r1, 1))};
         for (int k = 0; k < 4; ++k) store256(out + 32 * k, to_i64_lanes(r[k]));
     } else {
-        const __m256i t0 = to_i32_lanes<D, Oor>(r0, v[0]);
-        const __m256i t1 = to_i32_lanes<D, Oor>(r1, v[1]);
+        const __m256i t0 = to_i32_lanes<D, Oor>(r0, v0);
+        const __m256i t1 = to_i32_lanes<D, Oor>(r1, v1);
         if constexpr (sizeof(D) == 4) {
             store256(out, t0);
             store256(out + 32, t1);
@@ -222,45 +205,82 @@ inline bool f32_block(const unsigned char* in, unsigned char* out) noexcept {
             }
         }
     }
+}
+
+// G blocks of binary32 working values (two vectors of eight each): all stored when none holds
+// a rejected lane, otherwise none.
+template <std::size_t G, class S, class D, RoundingMode M, std::uint8_t Oor>
+inline bool f32_blocks(const unsigned char* in, unsigned char* out) noexcept {
+    constexpr std::size_t K = 2 * G;
+    __m256 v[K];
+    __m256 r[K];
+    __m256 reject = _mm256_setzero_ps();
+#pragma GCC unroll 16
+    for (std::size_t k = 0; k < K; ++k) {
+        if constexpr (sizeof(S) == 2) {
+            v[k] = _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * k)));
+        } else {
+            v[k] = _mm256_loadu_ps(reinterpret_cast<const float*>(in + 32 * k));
+        }
+        r[k] = screen_and_round<D, float, M, Oor>(v[k], reject);
+    }
+    if (any(reject)) return false;
+#pragma GCC unroll 16
+    for (std::size_t g = 0; g < G; ++g) {
+        store_f32_block<D, Oor>(r[2 * g], r[2 * g + 1], v[2 * g], v[2 * g + 1], out + g * kFloatToIntBlock * sizeof(D));
+    }
     return true;
 }
 
-// Binary64 working values: four vectors of four.
-template <class D, RoundingMode M, std::uint8_t Oor>
-inline bool f64_block(const unsigned char* in, unsigned char* out) noexcept {
-    __m256d r[4];
+// G blocks of binary64 working values (four vectors of four each), all or none.
+template <std::size_t G, class D, RoundingMode M, std::uint8_t Oor>
+inline bool f64_blocks(const unsigned char* in, unsigned char* out) noexcept {
+    constexpr std::size_t K = 4 * G;
+    __m256d r[K];
     __m256d reject = _mm256_setzero_pd();
-    for (int k = 0; k < 4; ++k) {
+#pragma GCC unroll 16
+    for (std::size_t k = 0; k < K; ++k) {
         r[k] = screen_and_round<D, double, M, Oor>(_mm256_loadu_pd(reinterpret_cast<const double*>(in + 32 * k)),
                                                    reject);
     }
     if (any(reject)) return false;
     static_assert(!kSaturateAbove<D, double>);
-    if constexpr (kWide<D>) {
-        for (int k = 0; k < 4; ++k) store256(out + 32 * k, to_i64_lanes(r[k]));
-    } else if constexpr (sizeof(D) == 4 && !kSigned<D>) {
-        for (int k = 0; k < 4; ++k) store128(out + 16 * k, to_u32_from_f64(r[k]));
-    } else {
-        const __m128i q[4] = {_mm256_cvttpd_epi32(r[0]), _mm256_cvttpd_epi32(r[1]), _mm256_cvttpd_epi32(r[2]),
-                              _mm256_cvttpd_epi32(r[3])};
-        store_i32_groups<D>(q, out);
+#pragma GCC unroll 16
+    for (std::size_t g = 0; g < G; ++g) {
+        const __m256d* b = r + 4 * g;
+        unsigned char* o = out + g * kFloatToIntBlock * sizeof(D);
+        if constexpr (kWide<D>) {
+            for (int k = 0; k < 4; ++k) store256(o + 32 * k, to_i64_lanes(b[k]));
+        } else if constexpr (sizeof(D) == 4 && !kSigned<D>) {
+            for (int k = 0; k < 4; ++k) store128(o + 16 * k, to_u32_from_f64(b[k]));
+        } else {
+            const __m128i q[4] = {_mm256_cvttpd_epi32(b[0]), _mm256_cvttpd_epi32(b[1]), _mm256_cvttpd_epi32(b[2]),
+                                  _mm256_cvttpd_epi32(b[3])};
+            store_i32_groups<D>(q, o);
+        }
     }
     return true;
 }
 
+template <std::size_t G, class S, class D, RoundingMode M, std::uint8_t Oor>
+inline bool blocks(const unsigned char* in, unsigned char* out) noexcept {
+    if constexpr (sizeof(S) == 8) return f64_blocks<G, D, M, Oor>(in, out);
+    else return f32_blocks<G, S, D, M, Oor>(in, out);
+}
+
+// Pairs of blocks under one test while both pass; at a pair that does not, its first block
+// alone (if it passes, the second is the one that cannot be stored).
 template <class S, class D, RoundingMode M, std::uint8_t Oor>
 std::size_t run(const unsigned char* src, unsigned char* dst, std::size_t n) noexcept {
     constexpr std::size_t B = kFloatToIntBlock;
     std::size_t i = 0;
-    for (; n - i >= B; i += B) {
-        bool stored;
-        if constexpr (sizeof(S) == 8) {
-            stored = f64_block<D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D));
-        } else {
-            stored = f32_block<S, D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D));
+    for (; n - i >= 2 * B; i += 2 * B) {
+        if (!blocks<2, S, D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D))) {
+            if (blocks<1, S, D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D))) i += B;
+            return i;
         }
-        if (!stored) break;
     }
+    if (n - i >= B && blocks<1, S, D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D))) i += B;
     return i;
 }
 
