@@ -268,12 +268,17 @@ inline bool blocks(const unsigned char* in, unsigned char* out) noexcept {
     else return f32_blocks<G, S, D, M, Oor>(in, out);
 }
 
-// Pairs of blocks under one test while both pass; at a pair that does not, its first block
-// alone (if it passes, the second is the one that cannot be stored).
+// Binary32 working values: pairs of blocks under one test while both pass; at a pair that does
+// not, its first block alone (if it passes, the second is the one that cannot be stored).
+// Binary64 ones: one block per test (two blocks' sixteen vectors would not stay in registers).
 template <class S, class D, RoundingMode M, std::uint8_t Oor>
 std::size_t run(const unsigned char* src, unsigned char* dst, std::size_t n) noexcept {
     constexpr std::size_t B = kFloatToIntBlock;
     std::size_t i = 0;
+    if constexpr (sizeof(S) == 8) {
+        while (n - i >= B && blocks<1, S, D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D))) i += B;
+        return i;
+    }
     for (; n - i >= 2 * B; i += 2 * B) {
         if (!blocks<2, S, D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D))) {
             if (blocks<1, S, D, M, Oor>(src + i * sizeof(S), dst + i * sizeof(D))) i += B;
