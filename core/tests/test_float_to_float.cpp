@@ -323,9 +323,9 @@ void differential(const std::vector<S>& sample) {
 }
 
 template <class F>
-std::vector<F> float_sample(std::size_t count, std::uint64_t seed) {
+std::vector<F> float_sample(std::size_t count, std::uint64_t rng_start) {
     using Bits = std::conditional_t<sizeof(F) == 8, std::uint64_t, std::uint32_t>;
-    std::mt19937_64 rng(seed);
+    std::mt19937_64 rng(rng_start);
     std::vector<F> v;
     const F inf = std::numeric_limits<F>::infinity();
     // Boundaries: the overflow thresholds, the largest finite values, subnormal edges.

@@ -517,7 +517,7 @@ TEST(FloatToInt, UnalignedSlices) {
 
 // ---- Differential check ------------------------------------------------------------------
 
-// A key that the seeded samples never hold (a subnormal with an arbitrary payload).
+// A key that the random samples never hold (a subnormal with an arbitrary payload).
 template <class Src>
 Src unmatched_key() {
     if constexpr (std::is_same_v<Src, double>) return std::bit_cast<double>(std::uint64_t{0x000123456789ABCDu});
@@ -600,9 +600,9 @@ void differential_all_targets(const std::vector<Src>& sample) {
 }
 
 template <class F>
-std::vector<F> float_sample(std::size_t count, std::uint64_t seed) {
+std::vector<F> float_sample(std::size_t count, std::uint64_t rng_start) {
     using Bits = std::conditional_t<sizeof(F) == 8, std::uint64_t, std::uint32_t>;
-    std::mt19937_64 rng(seed);
+    std::mt19937_64 rng(rng_start);
     std::vector<F> v;
     v.reserve(count + 4096);
     auto push = [&](F x) {

@@ -167,14 +167,14 @@ void differential(const std::vector<S>& sample) {
 }
 
 template <class S>
-std::vector<S> integer_sample(std::size_t count, std::uint64_t seed) {
+std::vector<S> integer_sample(std::size_t count, std::uint64_t rng_start) {
     std::vector<S> v;
     if constexpr (sizeof(S) <= 2) {
         for (std::int64_t x = std::numeric_limits<S>::min(); x <= std::numeric_limits<S>::max(); ++x)
             v.push_back(static_cast<S>(x));
         return v;
     } else {
-        std::mt19937_64 rng(seed);
+        std::mt19937_64 rng(rng_start);
         constexpr int kWidth = std::numeric_limits<S>::digits;
         auto push = [&](std::uint64_t magnitude, bool negative) {
             if constexpr (std::is_signed_v<S>) {
@@ -227,8 +227,8 @@ std::vector<S> integer_sample(std::size_t count, std::uint64_t seed) {
 }
 
 template <class S>
-void differential_source(std::uint64_t seed) {
-    const std::vector<S> sample = integer_sample<S>(50000, seed);
+void differential_source(std::uint64_t rng_start) {
+    const std::vector<S> sample = integer_sample<S>(50000, rng_start);
     differential<S, f16>(sample);
     if constexpr (sizeof(S) >= 4) differential<S, float>(sample);
 }

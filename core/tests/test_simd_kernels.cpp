@@ -384,9 +384,9 @@ protected:
 };
 
 template <class K>
-void every_length_without_error(Level level, std::uint64_t seed) {
+void every_length_without_error(Level level, std::uint64_t rng_start) {
     if (K::at(level) == nullptr) return;
-    Rng rng(seed);
+    Rng rng(rng_start);
     for (RoundingMode mode : kModes) {
         for (std::size_t n = 0; n <= 40; ++n) {
             for (int rep = 0; rep < 4; ++rep) {
@@ -409,9 +409,9 @@ TEST_P(Kernels, StoreTheElementLoopValuesAtEveryLength) {
 
 // One failing element at every position of every length.
 template <class K>
-void one_failure_everywhere(Level level, std::uint64_t seed) {
+void one_failure_everywhere(Level level, std::uint64_t rng_start) {
     if (K::at(level) == nullptr) return;
-    Rng rng(seed);
+    Rng rng(rng_start);
     for (RoundingMode mode : kModes) {
         for (std::size_t n = 1; n <= 40; ++n) {
             for (std::size_t p = 0; p < n; ++p) {
@@ -434,9 +434,9 @@ TEST_P(Kernels, LeaveAFailingBlockUnwritten) {
 // Several failing elements, so that blocks hold more than one (a NaN after an out-of-range
 // element included).
 template <class K>
-void scattered_failures(Level level, std::uint64_t seed) {
+void scattered_failures(Level level, std::uint64_t rng_start) {
     if (K::at(level) == nullptr) return;
-    Rng rng(seed);
+    Rng rng(rng_start);
     for (RoundingMode mode : kModes) {
         for (std::size_t n = 0; n <= 40; ++n) {
             for (int rep = 0; rep < 6; ++rep) {
