@@ -7,7 +7,9 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "cpu_features.hpp"
 #include "f16c/f16c.hpp"
@@ -114,6 +116,19 @@ inline float f16_to_f32(f16 x) noexcept {
 inline double f16_to_f64(f16 x) noexcept {
     if (f16_uses_f16c()) return static_cast<double>(f16_to_f32_x86_f16c(x));
     return f16_to_f64_soft(x);
+}
+
+// n binary16 patterns, read from unaligned bytes, to binary32.
+inline void f16_run_to_f32(const unsigned char* in, float* out, std::size_t n) noexcept {
+    if (f16_uses_f16c()) {
+        f16_to_f32_x86_f16c_n(in, reinterpret_cast<unsigned char*>(out), n);
+        return;
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        f16 h;
+        std::memcpy(&h, in + j * sizeof(f16), sizeof h);
+        out[j] = f16_to_f32_soft(h);
+    }
 }
 
 // binary64 -> binary16 in two roundings: to binary32 (nearest, ties to even), then f32_to_f16.

@@ -34,19 +34,6 @@ inline void f32_block_to_f16(const float* in, f16* out) noexcept {
     }
 }
 
-// Binary16 patterns (read from unaligned bytes) to binary32, exactly.
-inline void f16_block_to_f32(const unsigned char* in, float* out) noexcept {
-    if (f16_uses_f16c()) {
-        f16_to_f32_x86_f16c_n(in, reinterpret_cast<unsigned char*>(out), kFloatBlock);
-    } else {
-        for (std::size_t j = 0; j < kFloatBlock; ++j) {
-            f16 h;
-            std::memcpy(&h, in + j * sizeof(f16), sizeof h);
-            out[j] = f16_to_f32_soft(h);
-        }
-    }
-}
-
 // Whether any of the block's binary64 (or binary32) values is a NaN.
 template <class F>
 inline bool block_has_nan(const unsigned char* in) noexcept {
@@ -104,11 +91,11 @@ inline bool float_nearest_block(const unsigned char* in, D* r) noexcept {
         std::memcpy(x, in, sizeof x);
         f32_block_to_f16(x, r);
     } else if constexpr (std::is_same_v<S, f16> && std::is_same_v<D, float>) {
-        f16_block_to_f32(in, r);
+        f16_run_to_f32(in, r, kFloatBlock);
     } else if constexpr (std::is_same_v<S, f16> && std::is_same_v<D, double>) {
         if (f16_block_has_nan(in)) return false;
         float widened[kFloatBlock];
-        f16_block_to_f32(in, widened);
+        f16_run_to_f32(in, widened, kFloatBlock);
         f32_block_to_f64(widened, r);
     } else {
         static_assert(std::is_same_v<S, float> && std::is_same_v<D, double>);

@@ -56,15 +56,7 @@ template <class S>
 inline void load_work_block(const unsigned char* p, typename CastFloat<S>::Work* out) noexcept {
     constexpr std::size_t B = kFloatToIntBlock;
     if constexpr (std::is_same_v<S, f16>) {
-        if (f16_uses_f16c()) {
-            f16_to_f32_x86_f16c_n(p, reinterpret_cast<unsigned char*>(out), B);
-        } else {
-            for (std::size_t j = 0; j < B; ++j) {
-                f16 h;
-                std::memcpy(&h, p + j * sizeof(f16), sizeof h);
-                out[j] = f16_to_f32_soft(h);
-            }
-        }
+        f16_run_to_f32(p, out, B);
     } else {
         std::memcpy(out, p, B * sizeof(S));
     }
@@ -183,11 +175,7 @@ CastResult float_to_int_sse2_blocks(const unsigned char* in, unsigned char* out,
         // through a typed pointer.
         W widened[B];
         const W* x = widened;
-        if constexpr (std::is_same_v<S, f16>) {
-            load_work_block<S>(in + i * sizeof(S), widened);
-        } else {
-            std::memcpy(widened, in + i * sizeof(S), sizeof widened);
-        }
+        load_work_block<S>(in + i * sizeof(S), widened);
         // One pass per register: the screen and the 32-bit results; nothing is stored before
         // the whole block has passed.
         V reject = zero;

@@ -11,10 +11,13 @@
 // a time.
 //
 // Like every level file it calls no inline function or template of another header, only
-// intrinsics and compiler builtins: the limits are computed here by hand.
+// intrinsics and compiler builtins (type traits, which compile to no code, aside): the limits
+// are computed here by hand.
 #include "simd/int_kernels.hpp"
 
 #include <immintrin.h>
+
+#include <type_traits>
 
 #if !defined(__AVX2__)
 #error "simd/avx2/int_to_int.cpp must be compiled for the x86-64-v3 level"
@@ -28,26 +31,9 @@ constexpr std::size_t kBlock = 64;
 template <class T>
 constexpr bool kSigned = static_cast<T>(-1) < static_cast<T>(0);
 
-template <std::size_t Size>
-struct UnsignedOfSize;
-template <>
-struct UnsignedOfSize<1> {
-    using type = std::uint8_t;
-};
-template <>
-struct UnsignedOfSize<2> {
-    using type = std::uint16_t;
-};
-template <>
-struct UnsignedOfSize<4> {
-    using type = std::uint32_t;
-};
-template <>
-struct UnsignedOfSize<8> {
-    using type = std::uint64_t;
-};
+// A type trait only: nothing of it is compiled into code.
 template <class T>
-using Unsigned = typename UnsignedOfSize<sizeof(T)>::type;
+using Unsigned = std::make_unsigned_t<T>;
 
 template <class T>
 constexpr T kMax = kSigned<T> ? static_cast<T>(static_cast<Unsigned<T>>(~Unsigned<T>{0}) >> 1)
