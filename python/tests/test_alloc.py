@@ -6,10 +6,9 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array
-from expect import raises_exactly
-from int_model import INT_NAMES, INT_PAIRS, TYPE_NUMBER
-
-NE = "nearest-even"
+from support.expect import raises_exactly
+from support.int_model import INT_NAMES, INT_PAIRS, TYPE_NUMBER
+from support.modes import NE
 
 SHAPES = [(), (1,), (5,), (2, 3), (2, 1, 3), (1, 1, 1, 4)]
 

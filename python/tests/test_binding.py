@@ -4,12 +4,11 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from expect import raises_exactly
-from int_model import ROUNDING_MODES
+from support.expect import raises_exactly
+from support.modes import NE, ROUNDING_MODES
 
 A = np.arange(3, dtype=np.int16)
 B = np.zeros(3, dtype=np.int8)
-NE = "nearest-even"
 
 
 class Outer:

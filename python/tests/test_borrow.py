@@ -4,11 +4,11 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from borrow_registry import ATTRIBUTE, CAPSULE_NAME
-from expect import raises_internal_fault
-from np_compat import MULTIARRAY
-
-NE = "nearest-even"
+from support.borrow_registry import ATTRIBUTE, CAPSULE_NAME
+from support.expect import raises_internal_fault
+from support.arrays import read_only
+from support.modes import NE
+from support.np_compat import MULTIARRAY
 
 
 def alloc(arr, **kwargs):
@@ -104,18 +104,13 @@ def test_release_of_a_borrow_not_held(registry):
         registry.release_shared(arr)
 
 
-def _read_only(arr):
-    arr.flags.writeable = False
-    return arr
-
-
 # Calls that end in every way: (id, call of arr)
 CALLS = [
     ("alloc-success", lambda a: alloc(a)),
     ("into-success", lambda a: cast_array_into(a, np.zeros(a.shape, np.int16), rounding_mode=NE)),
     ("alloc-conversion-error", lambda a: cast_array(a, target_dtype="int8", rounding_mode=NE)),
     ("into-conversion-error", lambda a: cast_array_into(a, np.zeros(a.shape, np.uint8), rounding_mode=NE)),
-    ("into-read-only-output", lambda a: cast_array_into(a, _read_only(np.zeros(a.shape, np.int8)), rounding_mode=NE)),
+    ("into-read-only-output", lambda a: cast_array_into(a, read_only(np.zeros(a.shape, np.int8)), rounding_mode=NE)),
     ("into-strided-output", lambda a: cast_array_into(a, np.zeros(2 * a.size, np.int8)[::2], rounding_mode=NE)),
     ("into-swapped-output", lambda a: cast_array_into(a, np.zeros(a.shape, ">i4"), rounding_mode=NE)),
     ("into-shape-mismatch", lambda a: cast_array_into(a, np.zeros(a.size + 1, np.int8), rounding_mode=NE)),

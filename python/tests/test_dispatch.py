@@ -4,10 +4,9 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from expect import raises_exactly
-from int_model import INT_PAIRS, TYPE_NUMBER
-
-NE = "nearest-even"
+from support.expect import raises_exactly
+from support.int_model import INT_PAIRS, TYPE_NUMBER
+from support.modes import NE
 SAMPLE = np.arange(3, dtype=np.int16)
 
 UNSUPPORTED_DTYPES = [

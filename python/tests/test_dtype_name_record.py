@@ -9,8 +9,7 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-
-NE = "nearest-even"
+from support.modes import NE
 
 
 class Sub(np.ndarray):

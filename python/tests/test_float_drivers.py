@@ -4,7 +4,6 @@ shared and unaligned buffers."""
 
 import itertools
 import math
-import struct
 import sys
 import zlib
 
@@ -12,13 +11,14 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from expect import raises_exactly, raises_internal_fault
-from float_model import (OUT_OF_RANGE_MODES, ROUNDING_MODES, UINT, Failure, bits_of_value, expected,
-                         quiet_nan_bits)
-from int_model import ALL_NAMES, FLOAT_NAMES, INT_NAMES, TYPE_NUMBER, int_range
-from np_compat import requires_numpy2
+from support.arrays import filled, from_bits, read_only, stored
+from support.expect import raises_exactly, raises_internal_fault
+from support.float_model import UINT, Failure, bits_of_value, expected, f64_bits, quiet_nan_bits
+from support.int_model import ALL_NAMES, FLOAT_NAMES, INT_NAMES, TYPE_NUMBER, int_range
+from support.modes import NE, OUT_OF_RANGE_MODES, ROUNDING_MODES
+from support.np_compat import AXIS_LIMIT, MANY_AXES, MANY_AXES_EMPTY, requires_numpy2
+from support.overlap import reinterpreted, same_array, shifted
 
-NE = "nearest-even"
 ALL_MODES = tuple(itertools.product(ROUNDING_MODES, OUT_OF_RANGE_MODES))
 
 INPUT_LAYOUT = "Input array must be row-major (C-contiguous)"
@@ -33,28 +33,6 @@ DIRECT_FLOAT_SIDE = tuple(
     [(s, "float64") for s in INT_NAMES] + [(s, "float32") for s in ("int8", "uint8", "int16", "uint16")]
     + [("float32", "float32"), ("float64", "float64")])
 assert len(FLOAT_PAIRS) == 57 and len(DIRECT_FLOAT_SIDE) == 14
-
-
-def stored(arr):
-    """Integers, or the bit patterns of a floating array."""
-    name = arr.dtype.name
-    return arr.tolist() if name in INT_NAMES else arr.view(UINT[name]).tolist()
-
-
-def from_bits(patterns, name):
-    return np.array(patterns, dtype=UINT[name]).view(name)
-
-
-def f64_bits(x):
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
-def filled(shape, name):
-    """An output holding a recognisable value in every element."""
-    if name in INT_NAMES:
-        return np.full(shape, int_range(name)[1] - 3, dtype=name)
-    return np.full(shape, {"float16": 0x7D5A, "float32": 0x7FA5A5A5, "float64": 0x7FF5A5A5A5A5A5A5}[name],
-                   dtype=UINT[name]).view(name)
 
 
 def both_forms(arr, target, **kwargs):
@@ -74,11 +52,6 @@ def refused_in_both_forms(exc_type, message, arr, target, **kwargs):
     return out, before
 
 
-def _read_only(arr):
-    arr.flags.writeable = False
-    return arr
-
-
 # --- the frames: checks, their order and their messages -------------------------------------
 
 def _refused_outputs(name):
@@ -90,7 +63,7 @@ def _refused_outputs(name):
     yield base[::-1], base
     base = np.asfortranarray(filled((2, 2), name))
     yield base, base
-    base = _read_only(filled(4, name))
+    base = read_only(filled(4, name))
     yield base, base
 
 
@@ -129,7 +102,7 @@ def test_frame_checks_in_order(source, target):
             raises_exactly(TypeError, KIND, cast_array_into, np.zeros(shape, source),
                            np.zeros(shape, np.dtype(target).newbyteorder()), rounding_mode=NE)
     empty = np.zeros((3, 0), source)
-    assert cast_array_into(empty, _read_only(np.zeros((3, 0), target)), rounding_mode=NE) is None
+    assert cast_array_into(empty, read_only(np.zeros((3, 0), target)), rounding_mode=NE) is None
     assert cast_array_into(empty, np.zeros((6, 0), target)[::-2], rounding_mode=NE) is None
     created = cast_array(empty, target_dtype=target, rounding_mode=NE)
     assert created.shape == (3, 0) and created.dtype == np.dtype(target)
@@ -145,7 +118,7 @@ def test_frame_checks_in_order(source, target):
 def test_layout_is_tested_before_the_conversion():
     # A failing conversion is not reached when the output is refused.
     arr = np.array([np.nan, 1e300], np.float64)
-    out = _read_only(np.zeros(2, np.int8))
+    out = read_only(np.zeros(2, np.int8))
     raises_exactly(ValueError, OUTPUT_LAYOUT, cast_array_into, arr, out, rounding_mode=NE)
 
 
@@ -179,23 +152,19 @@ def test_rank_0():
                    target_dtype="uint16", rounding_mode=NE, out_of_range_mode="clamp")
 
 
-MANY = (1,) * 32 + (3,)
-MANY_EMPTY = (1,) * 31 + (0, 2)
-
-
 @requires_numpy2
 @pytest.mark.parametrize("source, target", [("float64", "int8"), ("int16", "float16"), ("int16", "float64"),
                                             ("float64", "float32"), ("float32", "float32")])
 def test_more_than_32_axes(source, target):
-    arr = np.arange(3, dtype=source).reshape(MANY)
+    arr = np.arange(3, dtype=source).reshape(MANY_AXES)
     raises_internal_fault(cast_array, arr, target_dtype=target, rounding_mode=NE)
-    out = filled(MANY, target)
+    out = filled(MANY_AXES, target)
     before = out.tobytes()
     raises_internal_fault(cast_array_into, arr, out, rounding_mode=NE)
     assert out.tobytes() == before
-    assert cast_array(np.zeros(MANY_EMPTY, source), target_dtype=target, rounding_mode=NE).shape == MANY_EMPTY
-    limit = (1,) * 31 + (3,)
-    assert cast_array(np.arange(3, dtype=source).reshape(limit), target_dtype=target,
+    empty = cast_array(np.zeros(MANY_AXES_EMPTY, source), target_dtype=target, rounding_mode=NE)
+    assert empty.shape == MANY_AXES_EMPTY
+    assert cast_array(np.arange(3, dtype=source).reshape(AXIS_LIMIT), target_dtype=target,
                       rounding_mode=NE).ravel().tolist() == [0, 1, 2]
 
 
@@ -590,39 +559,18 @@ def _fill(view, rng):
         view[...] = np.round(rng.uniform(-300, 300, view.size), 2)
 
 
-def _reinterpreted(source, target, n=37):
-    """arr and out start at the same byte, with different element types."""
-    def make(rng):
-        buf = bytearray(max(np.dtype(source).itemsize, np.dtype(target).itemsize) * n)
-        arr = np.frombuffer(buf, dtype=source, count=n)
-        _fill(arr, rng)
-        return arr, np.frombuffer(buf, dtype=target, count=n)
-    return make
+def _reinterpreted(source, target):
+    return reinterpreted(source, target, 37, _fill)
 
 
-def _shifted(source, target, shift, n=37):
-    """arr and out overlapping, one starting `shift` bytes after the other."""
-    def make(rng):
-        size = max(np.dtype(source).itemsize, np.dtype(target).itemsize) * n + abs(shift)
-        buf = bytearray(size)
-        a, o = (shift, 0) if shift > 0 else (0, -shift)
-        arr = np.frombuffer(buf, dtype=source, count=n, offset=a)
-        _fill(arr, rng)
-        return arr, np.frombuffer(buf, dtype=target, count=n, offset=o)
-    return make
-
-
-def _same_array(name, n=41):
-    def make(rng):
-        arr = np.frombuffer(bytearray(rng.bytes(np.dtype(name).itemsize * n)), dtype=name)
-        return arr, arr
-    return make
+def _shifted(source, target, shift):
+    return shifted(source, target, shift, 37, _fill)
 
 
 OVERLAPS = {
-    "same-float64": _same_array("float64"),
-    "same-float32": _same_array("float32"),
-    "same-float16": _same_array("float16"),
+    "same-float64": same_array("float64", 41),
+    "same-float32": same_array("float32", 41),
+    "same-float16": same_array("float16", 41),
     "float64-as-int64": _reinterpreted("float64", "int64"),
     "float64-to-uint8": _reinterpreted("float64", "uint8"),
     "float16-to-int64": _reinterpreted("float16", "int64"),

@@ -7,9 +7,11 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from float_model import OUT_OF_RANGE_MODES, ROUNDING_MODES, UINT, Failure, expected, value_of_bits
-from int_model import ALL_NAMES, INT_NAMES, edge_values, int_range
-from number_text import out_of_range_message
+from support.arrays import array_of, filled, stored
+from support.float_model import UINT, Failure, expected, value_of_bits
+from support.int_model import ALL_NAMES, INT_NAMES, edge_values, int_range
+from support.modes import OUT_OF_RANGE_MODES, ROUNDING_MODES
+from support.number_text import out_of_range_message
 
 ALL_PAIRS = tuple(itertools.product(ALL_NAMES, ALL_NAMES))
 
@@ -67,29 +69,6 @@ def source_elements(source, target):
     return _unique(rounded.view(UINT[source]).tolist() + NAN_BITS[source])
 
 
-def array_of(elements, name):
-    if name in INT_NAMES:
-        return np.array(elements, dtype=name)
-    return np.array(elements, dtype=UINT[name]).view(name)
-
-
-def stored(arr, name):
-    """What an array holds: integers, or the patterns of a floating type."""
-    if name in INT_NAMES:
-        return arr.tolist()
-    return arr.view(UINT[name]).tolist()
-
-
-def sentinel_array(n, name):
-    """An output prefilled with a value that no conversion here writes, and what it holds."""
-    if name in INT_NAMES:
-        out = np.full(n, int_range(name)[1] - 3, dtype=name)
-    else:
-        pattern = {"float16": 0x7D5A, "float32": 0x7FA5A5A5, "float64": 0x7FF5A5A5A5A5A5A5}[name]
-        out = np.full(n, pattern, dtype=UINT[name]).view(name)
-    return out, stored(out, name)
-
-
 def vector_path_outcomes(source, target, mode, out_of_range, element, message):
     """Besides the element loop's, the messages a failing element may get and the patterns it
     may leave in a caller's output when the core takes one of its vectorised paths (empty
@@ -129,10 +108,10 @@ def test_every_pair_against_the_model(source, target):
 
         result = cast_array(arr[converted], target_dtype=target, **kwargs)
         assert result.dtype == np.dtype(target) and result.shape == (len(converted),)
-        assert stored(result, target) == want, context
-        out, _ = sentinel_array(len(converted), target)
+        assert stored(result) == want, context
+        out = filled(len(converted), target)
         assert cast_array_into(arr[converted], out, **kwargs) is None
-        assert stored(out, target) == want, context
+        assert stored(out) == want, context
 
         for i, message in enumerate(results):
             if not isinstance(message, Failure):
@@ -140,6 +119,7 @@ def test_every_pair_against_the_model(source, target):
             one = arr[i:i + 1]
             messages, written = vector_path_outcomes(source, target, mode, out_of_range, elements[i], message)
             raises_one_of(messages, cast_array, one, target_dtype=target, **kwargs)
-            out, before = sentinel_array(1, target)
+            out = filled(1, target)
+            before = stored(out)
             raises_one_of(messages, cast_array_into, one, out, **kwargs)
-            assert stored(out, target) == before or stored(out, target)[0] in written, context
+            assert stored(out) == before or stored(out)[0] in written, context

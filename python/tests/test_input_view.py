@@ -4,9 +4,9 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from expect import raises_exactly
-
-NE = "nearest-even"
+from support.arrays import read_only
+from support.expect import raises_exactly
+from support.modes import NE
 LAYOUT_MESSAGE = "Input array must be row-major (C-contiguous)"
 
 
@@ -46,16 +46,11 @@ ROW_MAJOR = {
     "single-element-strided": lambda: np.arange(10, dtype=np.int32)[3::5][:1],
     "single-element-2d-column-major": lambda: np.asfortranarray(np.full((1, 1), 9, dtype=np.int32)),
     "column-of-row-major": lambda: np.arange(6, dtype=np.int32).reshape(6, 1),
-    "read-only": lambda: _read_only(np.arange(5, dtype=np.int32)),
+    "read-only": lambda: read_only(np.arange(5, dtype=np.int32)),
     "rank-0": lambda: np.array(-7, dtype=np.int32),
     "longlong-named-int64": lambda: np.arange(4, dtype=np.longlong),
     "unaligned": lambda: _unaligned(np.array([5, -6, 7, 300], dtype=np.int32)),
 }
-
-
-def _read_only(arr):
-    arr.flags.writeable = False
-    return arr
 
 
 def _unaligned(values):
@@ -122,11 +117,11 @@ def test_input_view_comes_before_output_checks():
     arr = np.arange(8, dtype=np.int32)[::2]
     swapped_out = np.zeros(4, ">i4")
     raises_exactly(ValueError, LAYOUT_MESSAGE, cast_array_into, arr, swapped_out, rounding_mode=NE)
-    read_only = _read_only(np.zeros(4, np.int8))
-    raises_exactly(ValueError, LAYOUT_MESSAGE, cast_array_into, arr, read_only, rounding_mode=NE)
+    read_only_out = read_only(np.zeros(4, np.int8))
+    raises_exactly(ValueError, LAYOUT_MESSAGE, cast_array_into, arr, read_only_out, rounding_mode=NE)
     swapped_in = np.arange(4, dtype=">i4")
     raises_exactly(TypeError, "'ndarray' object cannot be converted to 'PyArray<T, D>'",
-                   cast_array_into, swapped_in, read_only, rounding_mode=NE)
+                   cast_array_into, swapped_in, read_only_out, rounding_mode=NE)
 
 
 def test_input_is_not_modified():

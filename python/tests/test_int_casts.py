@@ -6,18 +6,13 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from expect import raises_exactly
-from int_model import (CORE_PAIRS, DIRECT_PAIRS, INT_PAIRS, convert, edge_values, fits, int_range,
-                       range_error)
+from support.arrays import filled, prefill
+from support.expect import raises_exactly
+from support.int_model import (CORE_PAIRS, DIRECT_PAIRS, INT_PAIRS, convert, edge_values, fits, int_range,
+                               range_error)
+from support.modes import NE
 
-NE = "nearest-even"
 MODES = ("clamp", "wrap", None)
-
-
-def _sentinel(target):
-    """A value that the output is prefilled with, to see which elements were written."""
-    lo, hi = int_range(target)
-    return hi - 3
 
 
 def run_cast(form, arr, target, mode):
@@ -27,7 +22,7 @@ def run_cast(form, arr, target, mode):
         assert result.dtype == np.dtype(target)
         assert result.shape == arr.shape
         return result.tolist()
-    out = np.full(arr.shape, _sentinel(target), dtype=target)
+    out = filled(arr.shape, target)
     assert cast_array_into(arr, out, rounding_mode=NE, out_of_range_mode=mode) is None
     return out.tolist()
 
@@ -51,10 +46,10 @@ def test_edge_values(source, target, mode, form):
             raises_exactly(ValueError, range_error(v, source, target),
                            cast_array, arr, target_dtype=target, rounding_mode=NE)
         else:
-            out = np.full(1, _sentinel(target), dtype=target)
+            out = filled(1, target)
             raises_exactly(ValueError, range_error(v, source, target),
                            cast_array_into, arr, out, rounding_mode=NE)
-            assert out.tolist() == [_sentinel(target)]
+            assert out.tolist() == [prefill(target)]
 
 
 def _random_values(rng, name, n):
@@ -91,7 +86,7 @@ def test_first_failure_ends_the_conversion(source, target):
     lo, hi = max(int_range(source)[0], int_range(target)[0]), min(int_range(source)[1], int_range(target)[1])
     inside = rng.integers(lo, hi, size=1000, endpoint=True, dtype=np.dtype(source))
     bad_values = [v for v in edge_values(source, target) if not fits(v, target)]
-    sentinel = _sentinel(target)
+    sentinel = prefill(target)
     for k, pos in enumerate(FAIL_POSITIONS):
         bad = bad_values[k % len(bad_values)]
         arr = inside.copy()
@@ -129,7 +124,7 @@ SUFFIX = " Set out_of_range='clamp' or out_of_range='wrap' to handle this."
 def test_literal_error_messages(source, target, values, bad, message):
     arr = np.array(values, dtype=source)
     raises_exactly(ValueError, message + SUFFIX, cast_array, arr, target_dtype=target, rounding_mode=NE)
-    sentinel = _sentinel(target)
+    sentinel = prefill(target)
     out = np.full(arr.shape, sentinel, dtype=target)
     raises_exactly(ValueError, message + SUFFIX, cast_array_into, arr, out, rounding_mode=NE)
     k = values.index(bad)

@@ -4,9 +4,8 @@ import numpy as np
 
 import _ossrel_rs
 from _ossrel_rs import cast_array
-from expect import is_internal_fault
-
-NE = "nearest-even"
+from support.expect import is_internal_fault
+from support.modes import NE
 
 
 def _fault(registry):

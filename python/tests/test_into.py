@@ -5,17 +5,13 @@ import pytest
 from numpy.lib.stride_tricks import as_strided
 
 from _ossrel_rs import cast_array_into
-from expect import raises_exactly
-from int_model import convert
-
-NE = "nearest-even"
+from support.arrays import read_only
+from support.expect import raises_exactly
+from support.int_model import convert
+from support.modes import NE
+from support.overlap import reinterpreted, same_array, shifted
 LAYOUT_MESSAGE = "Output array must be row-major (C-contiguous) and writeable"
 KIND_MESSAGE = "'ndarray' object cannot be converted to 'PyArray<T, D>'"
-
-
-def _read_only(arr):
-    arr.flags.writeable = False
-    return arr
 
 
 def _packed_int32_field(n):
@@ -34,8 +30,8 @@ REFUSED_OUTPUTS = {
     "column-major": lambda: (lambda b: (b, b))(np.asfortranarray(np.full((2, 2), 7, np.int32))),
     "transposed": lambda: (lambda b: (b.T, b))(np.full((2, 2), 7, np.int32)),
     "packed-field": lambda: (lambda b: (b, b.base))(_packed_int32_field(4)),
-    "read-only": lambda: (lambda b: (b, b))(_read_only(np.full(4, 7, np.int32))),
-    "read-only-rank-0": lambda: (lambda b: (b, b))(_read_only(np.array(7, np.int32))),
+    "read-only": lambda: (lambda b: (b, b))(read_only(np.full(4, 7, np.int32))),
+    "read-only-rank-0": lambda: (lambda b: (b, b))(read_only(np.array(7, np.int32))),
     "middle-axis": lambda: _view(np.full((2, 4, 2), 7, np.int32), (slice(None), slice(None, None, 2))),
 }
 
@@ -132,7 +128,7 @@ EMPTY_SHAPES = [(0,), (2, 0, 3), (0, 0), (3, 0), (0, 1)]
 def test_empty_output_returns_none_without_further_checks(shape):
     arr = np.zeros(shape, np.int32)
     assert cast_array_into(arr, np.zeros(shape, np.int8), rounding_mode=NE) is None
-    assert cast_array_into(arr, _read_only(np.zeros(shape, np.int8)), rounding_mode=NE) is None
+    assert cast_array_into(arr, read_only(np.zeros(shape, np.int8)), rounding_mode=NE) is None
     wide = np.zeros(tuple(2 * n + 1 for n in shape), np.int8)
     strided = wide[tuple(slice(0, n * 2, 2) for n in shape)]
     assert strided.shape == shape
@@ -146,14 +142,14 @@ def test_empty_output_returns_none_without_further_checks(shape):
 # then the conversion.
 def test_driver_check_order():
     arr = np.array([1, 300], dtype=np.int32)
-    swapped_read_only = _read_only(np.zeros(2, ">i2"))
+    swapped_read_only = read_only(np.zeros(2, ">i2"))
     raises_exactly(TypeError, KIND_MESSAGE, cast_array_into, arr, swapped_read_only, rounding_mode=NE)
     column_major = np.asfortranarray(np.full((2, 2), 7, np.int8))
     raises_exactly(ValueError, LAYOUT_MESSAGE, cast_array_into,
                    np.full((2, 2), 300, np.int32), column_major, rounding_mode=NE)
     assert (column_major == 7).all()
-    read_only = _read_only(np.full(2, 7, np.int8))
-    raises_exactly(ValueError, LAYOUT_MESSAGE, cast_array_into, arr, read_only, rounding_mode=NE)
+    raises_exactly(ValueError, LAYOUT_MESSAGE, cast_array_into, arr, read_only(np.full(2, 7, np.int8)),
+                   rounding_mode=NE)
 
 
 def test_rank_0_arrays():
@@ -190,48 +186,28 @@ def test_output_of_a_different_type_than_input_chooses_the_target():
 # --- input and output sharing memory ----------------------------------------------------------
 # Whatever the overlap, the result equals that of a cast from a separate copy of the input.
 
-def _shared(n_bytes):
-    return bytearray(np.random.default_rng(n_bytes).integers(0, 256, n_bytes, dtype=np.uint8).tobytes())
-
-
 def _same_array(name):
-    def make():
-        arr = np.frombuffer(_shared(64), dtype=name)
-        return arr, arr
-    return make
+    """One array of 64 bytes as input and output."""
+    return same_array(name, 64 // np.dtype(name).itemsize)
 
 
-def _reinterpreted(source, target, n=40):
-    """arr and out start at the same byte, with different element types."""
-    def make():
-        size = max(np.dtype(source).itemsize, np.dtype(target).itemsize) * n
-        buf = _shared(size)
-        return (np.frombuffer(buf, dtype=source, count=n), np.frombuffer(buf, dtype=target, count=n))
-    return make
-
-
-def _shifted(name, shift, n=40):
-    """arr and out of one type, one shifted by `shift` elements against the other."""
-    def make():
-        whole = np.frombuffer(_shared(np.dtype(name).itemsize * (n + abs(shift))), dtype=name)
-        if shift > 0:
-            return whole[shift:], whole[:-shift]
-        return whole[:shift], whole[-shift:]
-    return make
+def _shifted(name, shift):
+    """arr and out of one type, arr `shift` elements after out (before it when negative)."""
+    return shifted(name, name, shift * np.dtype(name).itemsize, 40)
 
 
 OVERLAPS = {
     "same-array-int32": _same_array("int32"),
     "same-array-uint8": _same_array("uint8"),
     "same-array-int64": _same_array("int64"),
-    "narrowing-int16-to-int8": _reinterpreted("int16", "int8"),
-    "narrowing-int64-to-uint8": _reinterpreted("int64", "uint8"),
-    "narrowing-uint32-to-int16": _reinterpreted("uint32", "int16"),
-    "widening-int8-to-int16": _reinterpreted("int8", "int16"),
-    "widening-uint8-to-int64": _reinterpreted("uint8", "int64"),
-    "widening-int16-to-int32": _reinterpreted("int16", "int32"),
-    "widening-uint32-to-uint64": _reinterpreted("uint32", "uint64"),
-    "sign-change-int32-to-uint32": _reinterpreted("int32", "uint32"),
+    "narrowing-int16-to-int8": reinterpreted("int16", "int8", 40),
+    "narrowing-int64-to-uint8": reinterpreted("int64", "uint8", 40),
+    "narrowing-uint32-to-int16": reinterpreted("uint32", "int16", 40),
+    "widening-int8-to-int16": reinterpreted("int8", "int16", 40),
+    "widening-uint8-to-int64": reinterpreted("uint8", "int64", 40),
+    "widening-int16-to-int32": reinterpreted("int16", "int32", 40),
+    "widening-uint32-to-uint64": reinterpreted("uint32", "uint64", 40),
+    "sign-change-int32-to-uint32": reinterpreted("int32", "uint32", 40),
     "shift-down-int32": _shifted("int32", 1),
     "shift-up-int32": _shifted("int32", -1),
     "shift-up-uint8-by-3": _shifted("uint8", -3),
@@ -242,7 +218,7 @@ OVERLAPS = {
 @pytest.mark.parametrize("mode", ["clamp", "wrap"])
 @pytest.mark.parametrize("make", OVERLAPS.values(), ids=OVERLAPS.keys())
 def test_overlapping_input_and_output(make, mode):
-    arr, out = make()
+    arr, out = make(np.random.default_rng(64))
     assert np.shares_memory(arr, out)
     expected = [convert(v, out.dtype.name, mode) for v in arr.tolist()]
     cast_array_into(arr, out, rounding_mode=NE, out_of_range_mode=mode)

@@ -13,21 +13,18 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from borrow_registry import open_registry
-from expect import is_internal_fault
-from np_compat import NUMPY2
+from support.arrays import read_only
+from support.borrow_registry import open_registry
+from support.expect import is_internal_fault
+from support.modes import NE
+from support.np_compat import MANY_AXES, NUMPY2
+from support.objects import fresh
 
-NE = "nearest-even"
 ROUNDS = 200
 # Blocks that may come and go between two measurements without any call leaking (free lists,
 # caches of the interpreter); a leak of one block per call shows as ROUNDS.
 TOLERANCE = 10
 FAULT = "fault"
-
-
-def fresh(text):
-    """A str equal to text that no other code shares, so that its reference count is ours."""
-    return "".join(list(text))
 
 
 class Pairs:
@@ -115,11 +112,6 @@ def _panic_type():
             assert is_internal_fault(exc)
             return type(exc)
     raise AssertionError("no internal fault")
-
-
-def _read_only(arr):
-    arr.flags.writeable = False
-    return arr
 
 
 def _nan_f64(n=40, at=17):
@@ -225,7 +217,7 @@ def calls(panic):
         Call("input not row-major", ValueError, np.zeros((3, 2), np.int32).T),
         Call("input byte-swapped", TypeError, np.zeros(3, ">i4"), out=np.zeros(3, np.int8)),
         # The output tests.
-        Call("output read-only", ValueError, i32, out=_read_only(np.zeros(3, np.int8))),
+        Call("output read-only", ValueError, i32, out=read_only(np.zeros(3, np.int8))),
         Call("output not row-major", ValueError, np.zeros((2, 3), np.int32),
              out=np.zeros((3, 2), np.int8).T),
         Call("output byte-swapped", TypeError, f64, out=np.zeros(4, ">f4")),
@@ -254,8 +246,7 @@ def calls(panic):
         Call("nested internal fault", FAULT, i32, entries=[(IndexRaises(panic), 1)]),
     ]
     if NUMPY2:
-        many = (1,) * 32 + (3,)
-        c.append(Call("more than 32 axes", FAULT, i32.reshape(many), out=np.zeros(many, np.int8)))
+        c.append(Call("more than 32 axes", FAULT, i32.reshape(MANY_AXES), out=np.zeros(MANY_AXES, np.int8)))
     return [(call.name, call) for call in c]
 
 

@@ -6,15 +6,12 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from expect import is_internal_fault
-from np_compat import NUMPY2
+from support.arrays import read_only
+from support.expect import is_internal_fault
+from support.np_compat import MANY_AXES, requires_numpy2
+from support.objects import fresh
 
 REPEAT = 100
-
-
-def fresh(text):
-    """A str object equal to text that is not shared with any other code."""
-    return "".join(list(text))
 
 
 class EmptyPairs:
@@ -22,11 +19,6 @@ class EmptyPairs:
 
     def __iter__(self):
         return iter(())
-
-
-def _read_only(arr):
-    arr.flags.writeable = False
-    return arr
 
 
 def objects(arr=None, out=None, target="int8", rounding="nearest-even", out_of_range="clamp"):
@@ -64,7 +56,7 @@ SCENARIOS = [
     ("into-empty", into, lambda: objects(arr=np.zeros((0, 2), np.int32), out=np.zeros((0, 2), np.int8)), None),
     ("alloc-conversion-error", alloc, lambda: objects(out_of_range=None), ValueError),
     ("into-conversion-error", into, lambda: objects(out_of_range=None), ValueError),
-    ("into-read-only-output", into, lambda: objects(out=_read_only(np.zeros(3, np.int8))), ValueError),
+    ("into-read-only-output", into, lambda: objects(out=read_only(np.zeros(3, np.int8))), ValueError),
     ("into-swapped-output", into, lambda: objects(out=np.zeros(3, ">i2")), TypeError),
     ("into-shape-mismatch", into, lambda: objects(out=np.zeros(4, np.int8)), ValueError),
     ("input-not-row-major", alloc, lambda: objects(arr=np.zeros((3, 2), np.int32).T), ValueError),
@@ -117,9 +109,8 @@ def test_reference_counts_after_a_borrow_conflict(registry):
     registry.assert_not_borrowed(objs["arr"])
 
 
-@pytest.mark.skipif(not NUMPY2, reason="arrays of more than 32 axes exist only under NumPy 2")
+@requires_numpy2
 def test_reference_counts_after_an_axis_limit_fault():
-    shape = (1,) * 32 + (3,)
-    objs = objects(arr=np.array([1, -2, 300], np.int32).reshape(shape), out=np.zeros(shape, np.int8))
+    objs = objects(arr=np.array([1, -2, 300], np.int32).reshape(MANY_AXES), out=np.zeros(MANY_AXES, np.int8))
     _check(alloc, objs, "fault")
     _check(into, objs, "fault")

@@ -12,36 +12,14 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from expect import raises_exactly, raises_internal_fault
-from int_model import INT_PAIRS, int_range
+from support.expect import raises_exactly, raises_internal_fault
+from support.int_model import INT_PAIRS, int_range
+from support.modes import NE
+from support.paths import PATHS, cast, refuse
 
-NE = "nearest-even"
-PATHS = ("alloc", "into")
 ITERABLE_START = "scalar_map_entries must be a dict or an iterable of (source, target) pairs"
 ENTRY_SHAPE = "Each scalar_map entry must be a (source, target) pair"
 MAPPING_LENGTH = "Failed to get length of scalar_map dict."
-
-
-def cast(path, arr, target, entries, **modes):
-    """The result of one cast with scalar_map_entries=entries, through either function."""
-    if path == "alloc":
-        return cast_array(arr, target_dtype=target, rounding_mode=NE, scalar_map_entries=entries, **modes)
-    out = np.zeros(arr.shape, dtype=target)
-    assert cast_array_into(arr, out, rounding_mode=NE, scalar_map_entries=entries, **modes) is None
-    return out
-
-
-def refuse(path, arr, target, entries, check, *check_args):
-    """Run a cast that must fail, through `check` (raises_exactly or raises_internal_fault);
-    a caller-supplied output must stay untouched."""
-    if path == "alloc":
-        return check(*check_args, cast_array, arr, target_dtype=target, rounding_mode=NE,
-                     scalar_map_entries=entries)
-    out = np.full(arr.shape, 0x5A, dtype=target)
-    before = out.tobytes()
-    exc = check(*check_args, cast_array_into, arr, out, rounding_mode=NE, scalar_map_entries=entries)
-    assert out.tobytes() == before
-    return exc
 
 
 def raises_this(path, arr, target, entries, expected):
@@ -574,13 +552,6 @@ class ClassRaises:
 
 class NotIterableClassRaises(ClassRaises):
     __iter__ = None
-
-
-@pytest.fixture
-def unraisable(monkeypatch):
-    seen = []
-    monkeypatch.setattr(sys, "unraisablehook", seen.append)
-    return seen
 
 
 @pytest.mark.parametrize("path", PATHS)

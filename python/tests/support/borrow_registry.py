@@ -6,7 +6,7 @@ import ctypes
 import numpy as np
 
 import _ossrel_rs
-from np_compat import MULTIARRAY
+from .np_compat import MULTIARRAY
 
 ATTRIBUTE = "_ossrel_borrow_registry"
 CAPSULE_NAME = b"_ossrel_borrow_registry"

@@ -4,7 +4,7 @@ import itertools
 
 import numpy as np
 
-from number_text import out_of_range_message
+from .number_text import out_of_range_message
 
 INT_NAMES = ("int8", "uint8", "int16", "uint16", "int32", "uint32", "int64", "uint64")
 FLOAT_NAMES = ("float16", "float32", "float64")
@@ -18,8 +18,6 @@ TYPE_NUMBER = {
 }
 
 INT_PAIRS = tuple(itertools.product(INT_NAMES, INT_NAMES))
-
-ROUNDING_MODES = ("nearest-even", "towards-zero", "towards-positive", "towards-negative", "nearest-away")
 
 
 def width(name: str) -> int:

@@ -31,12 +31,9 @@ from fractions import Fraction
 
 import numpy as np
 
-from int_model import INT_NAMES, clamp, int_range, range_error, wrap
-from int_model import convert as convert_int
-from number_text import out_of_range_message, render_number
-
-ROUNDING_MODES = ("nearest-even", "towards-zero", "towards-positive", "towards-negative", "nearest-away")
-OUT_OF_RANGE_MODES = (None, "clamp", "wrap")
+from .int_model import INT_NAMES, clamp, int_range, range_error, wrap
+from .int_model import convert as convert_int
+from .number_text import out_of_range_message, render_number
 
 # precision in bits (the leading bit included), smallest normal exponent, largest exponent,
 # fraction bits
@@ -60,6 +57,19 @@ def max_finite(name) -> Fraction:
 
 # --- bit patterns -----------------------------------------------------------------------------
 
+def f64_bits(x: float) -> int:
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+def f64_from_bits(bits: int) -> float:
+    return struct.unpack("<d", struct.pack("<Q", bits))[0]
+
+
+def f32_bits(x: float) -> int:
+    """The pattern of x rounded to binary32 by the platform (an overflow is an error)."""
+    return struct.unpack("<I", struct.pack("<f", x))[0]
+
+
 def value_of_bits(bits: int, name: str) -> float:
     """The value of a floating pattern as a Python float (exact); NaNs come out as nan."""
     return float(np.array([bits], dtype=UINT[name]).view(name)[0])
@@ -68,7 +78,7 @@ def value_of_bits(bits: int, name: str) -> float:
 def bits_of_value(value: float, name: str) -> int:
     """The pattern of a value that the format holds exactly (an infinity, a signed zero, ...)."""
     if name == "float64":
-        return struct.unpack("<Q", struct.pack("<d", value))[0]
+        return f64_bits(value)
     converted = np.array([value], dtype=np.float64).astype(name)
     assert math.isnan(value) or float(converted[0]) == value, (value, name)
     return int(converted.view(UINT[name])[0])
