@@ -5,14 +5,7 @@ Each case runs in a fresh interpreter, so that its first call is the first of th
 patched `numpy.dtype.name` getter active during that call must not change what later calls see.
 """
 
-import json
-import os
-import subprocess
-import sys
-
-import pytest
-
-import _ossrel_rs
+from child_interpreter import run_child
 
 CHILD = r'''
 import ctypes, gc, json, sys
@@ -73,12 +66,7 @@ CONVERTED = ["<i4", [0, 1, 2]]
 
 
 def test_patched_name_getter_is_not_recorded():
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(
-        p for p in (os.path.dirname(_ossrel_rs.__file__), env.get("PYTHONPATH")) if p)
-    run = subprocess.run([sys.executable, "-c", CHILD], capture_output=True, text=True, env=env, timeout=120)
-    assert run.returncode == 0, run.stderr[-2000:]
-    seen = json.loads(run.stdout)
+    seen, _ = run_child(CHILD)
     # The patch is in force for Python code.
     assert set(seen["names"].values()) == {"uint8"}
     for key in NATIVE:

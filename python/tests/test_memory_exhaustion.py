@@ -4,20 +4,16 @@ Run in a child interpreter whose address space is limited (resource.setrlimit) s
 input fits but the new array does not.
 """
 
-import json
 import os
-import subprocess
-import sys
 
 import pytest
 
-import _ossrel_rs
+from child_interpreter import run_child
 
 CHILD = r'''
 import json, resource, sys
 import numpy as np
 import _ossrel_rs
-sys.path.insert(0, TESTS_DIR)
 from borrow_registry import open_registry
 
 registry = open_registry()
@@ -56,17 +52,11 @@ print(json.dumps(report))
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="AddressSanitizer reserves more address space than any limit allows")
 def test_new_array_beyond_the_address_space_limit_is_memory_error():
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(
-        p for p in (os.path.dirname(_ossrel_rs.__file__), env.get("PYTHONPATH")) if p)
-    code = CHILD.replace("TESTS_DIR", repr(os.path.dirname(os.path.abspath(__file__))))
-    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=120)
-    assert run.returncode == 0, run.stderr[-2000:]
-    report = json.loads(run.stdout)
+    report, stderr = run_child(CHILD)
     for target in ("float64", "int64"):
         assert report[target]["memory_error"] is True, report
         assert report[target]["exception"] is True, report
     # Nothing was reported as an internal fault.
-    assert run.stderr == ""
+    assert stderr == ""
     assert report["after"] == [1.0, 2.0, 3.0]
     assert report["after-large"] == 1 << 24

@@ -9,16 +9,13 @@ that is no longer the held one is an internal fault and is not read. Afterwards 
 the input remains and no reference is left behind.
 """
 
-import json
-import os
-import subprocess
 import sys
 
 import numpy as np
 import pytest
 
-import _ossrel_rs
 from _ossrel_rs import cast_array, cast_array_into
+from child_interpreter import run_child
 from expect import raises_exactly
 from np_compat import NUMPY2
 
@@ -189,7 +186,6 @@ CHILD = r'''
 import json, sys
 import numpy as np
 import _ossrel_rs
-sys.path.insert(0, TESTS_DIR)
 from borrow_registry import open_registry
 
 registry = open_registry()
@@ -258,15 +254,8 @@ CHILD_PAIRS = [("int32", "int64"), ("int32", "int8"), ("float32", "int16"), ("in
                ("float64", "float32")]
 
 
-def run_child(source, target, form, change):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(
-        p for p in (os.path.dirname(_ossrel_rs.__file__), env.get("PYTHONPATH")) if p)
-    code = CHILD.replace("TESTS_DIR", repr(os.path.dirname(os.path.abspath(__file__))))
-    run = subprocess.run([sys.executable, "-c", code, source, target, form, change],
-                         capture_output=True, text=True, env=env, timeout=300)
-    assert run.returncode == 0, f"child ended with {run.returncode}: {run.stderr[-2000:]}"
-    return json.loads(run.stdout), run.stderr
+def changed_in_child(source, target, form, change):
+    return run_child(CHILD, source, target, form, change)
 
 
 def held_bytes(target, count, size):
@@ -277,7 +266,7 @@ def held_bytes(target, count, size):
 @pytest.mark.parametrize("change", ["resize-smaller", "resize-empty"])
 @pytest.mark.parametrize("source, target", CHILD_PAIRS)
 def test_shrunk_buffer_is_an_internal_fault(source, target, form, change):
-    got, stderr = run_child(source, target, form, change)
+    got, stderr = changed_in_child(source, target, form, change)
     if change == "resize-empty" and form == "alloc":
         # The new array takes the input's new, empty shape: nothing is read or converted.
         assert got["result"] == [np.dtype(target).str, [0], ""]
@@ -291,7 +280,7 @@ def test_shrunk_buffer_is_an_internal_fault(source, target, form, change):
 @pytest.mark.parametrize("form", ["alloc", "into"])
 @pytest.mark.parametrize("source, target", CHILD_PAIRS)
 def test_grown_buffer(source, target, form):
-    got, _ = run_child(source, target, form, "resize-larger")
+    got, _ = changed_in_child(source, target, form, "resize-larger")
     if got["moved"]:
         assert {k: got[k] for k in ("raised", "text")} == {"raised": FAULT, "text": LOST}
     elif form == "alloc":
@@ -306,7 +295,7 @@ def test_grown_buffer(source, target, form):
 @pytest.mark.skipif(NUMPY2, reason="only NumPy 1 lets an array's data be assigned")
 @pytest.mark.parametrize("form", ["alloc", "into"])
 def test_replaced_buffer_is_an_internal_fault(form):
-    got, _ = run_child("int32", "int64", form, "assign-data")
+    got, _ = changed_in_child("int32", "int64", form, "assign-data")
     assert got["moved"] is True
     assert {k: got[k] for k in ("raised", "text")} == {"raised": FAULT, "text": LOST}
     assert got["leak"] == 0
@@ -315,7 +304,7 @@ def test_replaced_buffer_is_an_internal_fault(form):
 @pytest.mark.parametrize("form", ["alloc", "into"])
 def test_large_input_narrowed_in_the_call(form):
     # int32 viewed as int16 has twice the elements: only the held 2**22 are read.
-    got, _ = run_child("int32", "int64", form, "narrow-large")
+    got, _ = changed_in_child("int32", "int64", form, "narrow-large")
     if form == "alloc":
         assert got["result"][:2] == ["<i8", [1 << 23]]
         assert got["result"][2] == held_bytes("int64", 16, 16)
