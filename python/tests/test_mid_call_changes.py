@@ -227,6 +227,9 @@ class Map:
 
 n = 1 << 22 if change == "narrow-large" else 8
 arr = np.arange(1, n + 1, dtype=source)
+# The memory as it was held: its key in the registry is computed from pointers only, so it can
+# be asked about even after the buffer was freed.
+whole = arr.view()
 scalar_map = Map(arr)
 before = sys.getrefcount(arr)
 if form == "alloc":
@@ -243,6 +246,7 @@ if n > 8 and "result" in got and got["result"] is not None:
 got["moved"] = scalar_map.moved
 got["leak"] = sys.getrefcount(arr) - before
 registry.assert_not_borrowed(arr)
+registry.assert_not_borrowed(whole)
 got["after"] = _ossrel_rs.cast_array(np.array([5, 6], np.int32), target_dtype="int8", rounding_mode=NE).tolist()
 print(json.dumps(got))
 '''
