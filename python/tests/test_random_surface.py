@@ -28,7 +28,7 @@ from number_text import out_of_range_message
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 
-SETTINGS = settings(max_examples=700, deadline=None, derandomize=True, print_blob=True,
+SETTINGS = settings(max_examples=700, deadline=None, derandomize=True, database=None, print_blob=True,
                     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 
 NOT_ROW_MAJOR = "Input array must be row-major (C-contiguous)"
