@@ -59,6 +59,8 @@ ensure_gtest() {
 }
 
 BUILD_REQS=("scikit-build-core>=0.10" "cmake>=3.21" ninja pytest)
+# What the module's tests need besides NumPy.
+TEST_REQS=(pytest hypothesis)
 
 # build_wheel VENV: builds the module's wheel with VENV's NumPy 2 headers, prints its path.
 build_wheel() {

@@ -10,7 +10,7 @@ ensure_gtest
 PY312="$(find_python 12)" || { echo "error: CPython 3.12 not found" >&2; exit 1; }
 VENV="$BUILD/venv-py312-sanitize"
 echo "== venv $VENV ($PY312)"
-make_venv "$VENV" "$PY312" "${BUILD_REQS[@]}" "numpy>=2"
+make_venv "$VENV" "$PY312" "${BUILD_REQS[@]}" "${TEST_REQS[@]}" "numpy>=2"
 export PATH="$VENV/bin:$PATH"
 
 # Every report stops the run with a stack; ASan's own exit code makes the test fail.

@@ -8,7 +8,7 @@ ensure_gtest
 PY312="$(find_python 12)" || { echo "error: CPython 3.12 not found" >&2; exit 1; }
 BASE_VENV="$BUILD/venv-py312-np2"
 echo "== venv $BASE_VENV ($PY312)"
-make_venv "$BASE_VENV" "$PY312" "${BUILD_REQS[@]}" "numpy>=2"
+make_venv "$BASE_VENV" "$PY312" "${BUILD_REQS[@]}" "${TEST_REQS[@]}" "numpy>=2"
 export PATH="$BASE_VENV/bin:$PATH"
 
 echo "== native build and tests"
@@ -27,14 +27,14 @@ if [[ -n "$(ls "$ROOT"/python/src/*.cpp 2>/dev/null)" ]]; then
 
     echo "== module: CPython 3.12, NumPy 1.26"
     NP1_VENV="$BUILD/venv-py312-np1"
-    make_venv "$NP1_VENV" "$PY312" pytest "numpy==1.26.*"
+    make_venv "$NP1_VENV" "$PY312" "${TEST_REQS[@]}" "numpy==1.26.*"
     install_module "$NP1_VENV" "$WHEEL312"
     run_pytest "$NP1_VENV"
 
     if PY313="$(find_python 13)"; then
         echo "== module: CPython 3.13, newest NumPy 2 ($PY313)"
         VENV313="$BUILD/venv-py313-np2"
-        make_venv "$VENV313" "$PY313" "${BUILD_REQS[@]}" "numpy>=2"
+        make_venv "$VENV313" "$PY313" "${BUILD_REQS[@]}" "${TEST_REQS[@]}" "numpy>=2"
         install_module "$VENV313"
         run_pytest "$VENV313"
     elif [[ "${CI:-}" == true ]]; then

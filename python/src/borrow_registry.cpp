@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -27,14 +28,17 @@ struct BorrowKey {
     }
 };
 
-struct BorrowEntry {
+// One borrow granted: the array it was granted for and the key computed then. A release finds
+// the borrow by the array's identity, so it gives back exactly what was registered, whatever
+// the array's shape, strides or dtype are by then.
+struct Grant {
+    PyObject* array;  // identity only; the borrower keeps the array alive while it holds it
     BorrowKey key;
-    std::size_t shared;
-    std::size_t exclusive;
+    bool exclusive;
 };
 
 struct RegistryState {
-    std::vector<BorrowEntry> entries;  // one per distinct key; every entry holds a borrow
+    std::vector<Grant> grants;  // in the order granted
 };
 
 // The key of `array`; -1 with an exception set when it has none.
@@ -84,16 +88,13 @@ int borrow_key(PyObject* array, BorrowKey* key) {
 template <bool Exclusive>
 int acquire(void* state, PyObject* array) noexcept {
     try {
-        auto& entries = static_cast<RegistryState*>(state)->entries;
+        auto& grants = static_cast<RegistryState*>(state)->grants;
         BorrowKey key{};
         if (borrow_key(array, &key) != kBorrowDone) return kBorrowFailed;
-        for (const BorrowEntry& e : entries) {
-            if (e.key.intersects(key) && (e.exclusive > 0 || Exclusive)) return kBorrowRefused;
+        for (const Grant& g : grants) {
+            if (g.key.intersects(key) && (g.exclusive || Exclusive)) return kBorrowRefused;
         }
-        auto it = std::find_if(entries.begin(), entries.end(),
-                               [&](const BorrowEntry& e) { return e.key.same(key); });
-        if (it == entries.end()) it = entries.insert(entries.end(), BorrowEntry{key, 0, 0});
-        ++(Exclusive ? it->exclusive : it->shared);
+        grants.push_back(Grant{array, key, Exclusive});
         return kBorrowDone;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
@@ -104,22 +105,28 @@ int acquire(void* state, PyObject* array) noexcept {
     }
 }
 
+// Gives back the latest borrow of this kind granted for `array` itself; failing that, one
+// granted for another array object with the key `array` has now (an equal view).
 template <bool Exclusive>
 int release(void* state, PyObject* array) noexcept {
     try {
-        auto& entries = static_cast<RegistryState*>(state)->entries;
-        BorrowKey key{};
-        if (borrow_key(array, &key) != kBorrowDone) return kBorrowFailed;
-        auto it = std::find_if(entries.begin(), entries.end(), [&](const BorrowEntry& e) {
-            return e.key.same(key) && (Exclusive ? e.exclusive : e.shared) > 0;
+        auto& grants = static_cast<RegistryState*>(state)->grants;
+        auto it = std::find_if(grants.rbegin(), grants.rend(), [&](const Grant& g) {
+            return g.array == array && g.exclusive == Exclusive;
         });
-        if (it == entries.end()) {
+        if (it == grants.rend()) {
+            BorrowKey key{};
+            if (borrow_key(array, &key) != kBorrowDone) return kBorrowFailed;
+            it = std::find_if(grants.rbegin(), grants.rend(), [&](const Grant& g) {
+                return g.key.same(key) && g.exclusive == Exclusive;
+            });
+        }
+        if (it == grants.rend()) {
             PyErr_SetString(PyExc_RuntimeError, Exclusive ? "no exclusive borrow of this array is held"
                                                           : "no shared borrow of this array is held");
             return kBorrowFailed;
         }
-        --(Exclusive ? it->exclusive : it->shared);
-        if (it->shared == 0 && it->exclusive == 0) entries.erase(it);
+        grants.erase(std::next(it).base());
         return kBorrowDone;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();

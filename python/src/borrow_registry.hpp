@@ -9,6 +9,9 @@
 // memory range [lowest byte, highest byte + item size); an array without elements has an empty
 // range and never conflicts. A shared request conflicts with an exclusive borrow of the same
 // owner whose range intersects; an exclusive request with any intersecting borrow of the owner.
+// A release gives back a borrow of its kind that was granted for the same array object, with
+// the key computed when it was granted (the array's shape, strides, dtype or buffer may have
+// changed since); failing that, one granted for another array object with the same key.
 #pragma once
 
 #include <cstdint>

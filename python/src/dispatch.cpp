@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "driver_table.hpp"
+#include "builtin_dtype_name.hpp"
 #include "dtype.hpp"
-#include "dtype_name_cache.hpp"
 #include "float_to_float_drivers.hpp"
 #include "float_to_int_drivers.hpp"
 #include "int_drivers.hpp"
@@ -65,7 +65,7 @@ bool same_shape(PyObject* arr, PyObject* out) noexcept {
 }  // namespace
 
 Result<std::string_view> array_dtype_key(PyObject* arr) {
-    if (const auto recorded = recorded_dtype_name(arr)) return *recorded;
+    if (const auto builtin = builtin_dtype_name(arr)) return *builtin;
     PyObject* const dtype_attribute = g_dtype_attribute.get();
     if (dtype_attribute == nullptr) return Error::fetch();
     py_ref dtype = py_ref::steal(PyObject_GetAttr(arr, dtype_attribute));
@@ -79,10 +79,7 @@ Result<std::string_view> array_dtype_key(PyObject* arr) {
     const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
     if (text == nullptr) return Error::fetch();
     const std::string_view read(text, static_cast<std::size_t>(size));
-    if (const auto index = element_index(read)) {
-        record_dtype_name(arr, dtype.get(), kElementNames[*index]);
-        return kElementNames[*index];
-    }
+    if (const auto index = element_index(read)) return kElementNames[*index];
     return Error::type_error("Unsupported numpy dtype: " + std::string(read));
 }
 

@@ -37,6 +37,7 @@ Result<py_ref> new_output_like(PyArrayObject* arr, int type_number) {
     // PyArray_Empty takes over the descriptor's reference, also when it fails.
     py_ref created = py_ref::steal(PyArray_Empty(PyArray_NDIM(arr), PyArray_DIMS(arr), descr, 0));
     if (!created) {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) return Error::fetch();
         print_pending_error();
         return Error::fault("NumPy returned no array for the output");
     }

@@ -34,11 +34,13 @@ enum class OutputState : unsigned char { Empty, Ready };
 // its byte strides (ValueError "Output array must be row-major (C-contiguous) and writeable").
 Result<OutputState> check_caller_output(PyObject* out, int type_number, npy_intp item_size);
 
-// A new row-major array of `type_number` with the shape `arr` has now; an internal fault
-// (NumPy's error printed first) when NumPy returns no descriptor or no array. Its buffer is not
-// filled: the allocating frame overwrites every element before the array is seen by anyone, and
-// drops the array when the conversion fails, so zero-filling it first would change nothing that
-// a caller can observe and would cost a pass over the output (or its fresh pages) per call.
+// A new row-major array of `type_number` with the shape `arr` has now. When NumPy cannot create
+// it because memory ran out (its pending error is a MemoryError), that MemoryError; when NumPy
+// returns no descriptor or no array for another reason, an internal fault (NumPy's error
+// printed first). Its buffer is not filled: the allocating frame writes every element (the
+// converted ones, and zeros past the held run) before the array is seen by anyone, and drops
+// the array when the conversion fails, so zero-filling it first would change nothing that a
+// caller can observe and would cost a pass over the output (or its fresh pages) per call.
 Result<py_ref> new_output_like(PyArrayObject* arr, int type_number);
 
 // The checks of a new output that is not empty: at most 32 axes (internal fault), byte strides
@@ -53,19 +55,21 @@ inline bool byte_ranges_overlap(const unsigned char* a, std::size_t a_size, cons
     return a_size != 0 && b_size != 0 && a0 < b0 + b_size && b0 < a0 + a_size;
 }
 
-// Runs the step and turns a conversion error into ValueError. When the two runs share memory
-// the step reads a private copy of the input, so that the result is what separate buffers give.
+// Runs the step over the first min(input, output) elements of the two runs and turns a
+// conversion error into ValueError. When the two runs share memory the step reads a private
+// copy of the input, so that the result is what separate buffers give.
 template <class S, class D, class Step>
 Result<void> run_step(const Step& step, SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map) {
     const std::size_t n = input.size() < output.size() ? input.size() : output.size();
+    const DstSlice<D> written(output.bytes(), n);
     CastResult result;
     if (byte_ranges_overlap(input.bytes(), n * sizeof(S), output.bytes(), n * sizeof(D))) {
         std::unique_ptr<unsigned char[]> copy(new (std::nothrow) unsigned char[n * sizeof(S)]);
         if (!copy) return Error::memory_error();
         std::memcpy(copy.get(), input.bytes(), n * sizeof(S));
-        result = step(SrcSlice<S>(copy.get(), n), output, map);
+        result = step(SrcSlice<S>(copy.get(), n), written, map);
     } else {
-        result = step(input, output, map);
+        result = step(SrcSlice<S>(input.bytes(), n), written, map);
     }
     if (result) return cast_error_to_pyerr(*result);
     return {};
@@ -87,7 +91,9 @@ Result<py_ref> convert_into(PyObject* arr, PyObject* out, PyObject* scalar_map_e
     if (output.value() == OutputState::Ready) {
         auto* out_array = reinterpret_cast<PyArrayObject*>(out);
         const DstSlice<D> run(PyArray_DATA(out_array), element_count(out_array));
-        Result<void> converted = run_step<S, D>(step, input.value().run(), run, ScalarMap<S, D>(map.value()));
+        Result<SrcSlice<S>> held = input.value().run();
+        if (!held) return held.take_error();
+        Result<void> converted = run_step<S, D>(step, held.value(), run, ScalarMap<S, D>(map.value()));
         if (!converted) return converted.take_error();
     }
     return py_ref::borrow(Py_None);
@@ -112,7 +118,15 @@ Result<py_ref> convert_alloc(PyObject* arr, PyObject* scalar_map_entries,
 
     if (Result<void> fits = check_new_output(out_array, sizeof(D)); !fits) return fits.take_error();
     const DstSlice<D> run(PyArray_DATA(out_array), element_count(out_array));
-    Result<void> converted = run_step<S, D>(step, input.value().run(), run, ScalarMap<S, D>(map.value()));
+    Result<SrcSlice<S>> held = input.value().run();
+    if (!held) return held.take_error();  // the new array is dropped
+    // The new array has the shape the input has now; when the caller's code made it hold more
+    // elements than were held, the elements past the held ones are zero.
+    if (run.size() > held.value().size()) {
+        std::memset(run.bytes() + held.value().size() * sizeof(D), 0,
+                    (run.size() - held.value().size()) * sizeof(D));
+    }
+    Result<void> converted = run_step<S, D>(step, held.value(), run, ScalarMap<S, D>(map.value()));
     if (!converted) return converted.take_error();  // the new array is dropped
     return result;
 }

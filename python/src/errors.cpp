@@ -14,14 +14,20 @@ constexpr const char kDiagnosticPrefix[] = "_ossrel_rs: internal fault: ";
 
 PyObject* g_fault_type = nullptr;  // created on first use, kept for the life of the process
 
-// UTF-8 text of a str object; ill-formed parts (lone surrogates) are escaped.
+// Fault texts travel as UTF-8 in which a lone surrogate is encoded like any other code point
+// (the "surrogatepass" form), so that the text raised is the very str it was made from.
+constexpr const char kTextErrors[] = "surrogatepass";
+// The text of a fault raised by the caller's code whose string form cannot be obtained.
+constexpr const char kUnprintableFault[] = "an internal fault whose text could not be obtained";
+
+// UTF-8 text of a str object, lone surrogates included as they are.
 std::string utf8_of(PyObject* text) {
     Py_ssize_t size = 0;
     if (const char* data = PyUnicode_AsUTF8AndSize(text, &size)) {
         return std::string(data, static_cast<std::size_t>(size));
     }
     PyErr_Clear();
-    py_ref bytes = py_ref::steal(PyUnicode_AsEncodedString(text, "utf-8", "backslashreplace"));
+    py_ref bytes = py_ref::steal(PyUnicode_AsEncodedString(text, "utf-8", kTextErrors));
     if (!bytes) {
         PyErr_Clear();
         return {};
@@ -41,14 +47,17 @@ Error Error::from_instance(py_ref exception) {
 Error Error::fetch() {
     py_ref exc = py_ref::steal(PyErr_GetRaisedException());
     if (!exc) return of(PyExc_SystemError, kNoneSetMessage);
-    if (g_fault_type != nullptr && Py_TYPE(exc.get()) == reinterpret_cast<PyTypeObject*>(g_fault_type)) {
-        // A fault of a nested call of this module: it becomes a fault of this call.
+    if (is_internal_fault(exc.get())) {
+        // A fault of a nested call of this module (or raised by the caller's code): it becomes
+        // a fault of this call, with the same text.
         py_ref text = py_ref::steal(PyObject_Str(exc.get()));
-        if (!text) {
+        if (!text || !PyUnicode_Check(text.get())) {
             PyErr_Clear();
-            return fault({});
+            return fault(kUnprintableFault);
         }
-        return fault(utf8_of(text.get()));
+        std::string utf8 = utf8_of(text.get());
+        if (utf8.empty() && PyUnicode_GET_LENGTH(text.get()) != 0) return fault(kUnprintableFault);
+        return fault(std::move(utf8));
     }
     return from_instance(std::move(exc));
 }
@@ -105,6 +114,10 @@ std::string type_qualname(PyObject* obj) {
     return kUnknownTypeName;
 }
 
+bool is_internal_fault(PyObject* exc) noexcept {
+    return g_fault_type != nullptr && reinterpret_cast<PyObject*>(Py_TYPE(exc)) == g_fault_type;
+}
+
 PyObject* internal_fault_type() {
     if (g_fault_type == nullptr) {
         g_fault_type = PyErr_NewExceptionWithDoc(kFaultTypeName, kFaultTypeDoc, PyExc_BaseException,
@@ -115,7 +128,12 @@ PyObject* internal_fault_type() {
 
 void report_internal_fault(std::string_view text) {
     py_ref message = py_ref::steal(
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), kTextErrors));
+    if (!message && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+        PyErr_Clear();  // not UTF-8 (the text of a C++ exception, say): kept readable
+        message = py_ref::steal(
+            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    }
     if (!message) return;  // the decoding error (MemoryError) stays pending
     PySys_FormatStderr("%s%U\n", kDiagnosticPrefix, message.get());
     PyObject* type = internal_fault_type();

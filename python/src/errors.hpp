@@ -34,7 +34,8 @@ public:
 
     // Takes the pending exception out of the interpreter. When none is pending, the error is
     // SystemError "attempted to fetch exception but none was set"; an exception whose type is
-    // exactly the internal-fault type becomes an internal fault with the same text.
+    // exactly the internal-fault type becomes an internal fault with the same text (its string
+    // form, lone surrogates included; a fixed text when that form cannot be obtained).
     static Error fetch();
 
     // The error "'{type}' object cannot be converted to '{kind}'" (TypeError) for `obj`.
@@ -101,6 +102,10 @@ std::string type_qualname(PyObject* obj);
 // The internal-fault exception type pyo3_runtime.PanicException, created on first use;
 // nullptr with the creation error pending when it cannot be created.
 PyObject* internal_fault_type();
+
+// Whether `exc` is an instance of exactly the internal-fault type (compared by identity; no
+// instance exists before the type does, so this never creates it).
+bool is_internal_fault(PyObject* exc) noexcept;
 
 // Writes the fault's text to standard error and raises it as pyo3_runtime.PanicException.
 void report_internal_fault(std::string_view text);

@@ -24,6 +24,25 @@ void InputHold::release() noexcept {
     array_.reset();
 }
 
+bool InputHold::keeps_buffer(std::size_t item_size) const noexcept {
+    PyArrayObject* arr = array();
+    if (PyArray_DATA(arr) != data_) return false;
+    std::size_t held_bytes = 0;
+    if (__builtin_mul_overflow(count_, item_size, &held_bytes)) return false;
+    std::size_t bytes = static_cast<std::size_t>(descr_element_size(PyArray_DESCR(arr)));
+    const int nd = PyArray_NDIM(arr);
+    const npy_intp* dims = PyArray_DIMS(arr);
+    for (int i = 0; i < nd; ++i) {
+        if (__builtin_mul_overflow(bytes, static_cast<std::size_t>(dims[i]), &bytes)) return true;
+    }
+    return bytes >= held_bytes;
+}
+
+Error held_buffer_lost() {
+    return Error::fault("the input array's buffer was replaced or shrunk while the call held it; "
+                        "the borrow of the input is broken");
+}
+
 Result<InputHold> hold_readonly_row_major(PyObject* arr, int type_number) {
     if (!is_ndarray(arr)) return Error::cannot_convert(arr, "PyArray<T, D>");
     auto* array = reinterpret_cast<PyArrayObject*>(arr);

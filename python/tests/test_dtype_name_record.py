@@ -1,8 +1,9 @@
 """The element-type name of an array is the same on every call, whichever descriptor it has.
 
-The module remembers the names of NumPy's built-in descriptors for exact ndarrays; these
-tests call each kind of array several times, interleaved with arrays of other descriptors
-that share a type number or a name, and require the outcome of the first call every time.
+The module derives the names of NumPy's built-in descriptors for exact ndarrays from their
+type numbers, and reads every other name through the attribute lookups; these tests call each
+kind of array several times, interleaved with arrays of other descriptors that share a type
+number or a name, and require the outcome of the first call every time.
 """
 
 import numpy as np
