@@ -5,7 +5,7 @@ Each case runs in a fresh interpreter, so that its first call is the first of th
 patched `numpy.dtype.name` getter active during that call must not change what later calls see.
 """
 
-from child_interpreter import run_child
+from support.child_interpreter import run_child
 
 CHILD = r'''
 import ctypes, gc, json, sys

@@ -13,8 +13,9 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
+from support.modes import NE
+from support.objects import HookRaises
 
-NE = "nearest-even"
 UNPRINTABLE = "an internal fault whose text could not be obtained"
 
 
@@ -34,17 +35,6 @@ class RaisingIterable:
         self.exc = exc
 
     def __iter__(self):
-        raise self.exc
-
-
-class RaisingKey:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __index__(self):
-        raise self.exc
-
-    def __float__(self):
         raise self.exc
 
 
@@ -68,9 +58,9 @@ class RaisingMapping(collections.abc.Mapping):
 # (id, scalar map raising exc, source dtype)
 PLACES = [
     ("iter", RaisingIterable, "int32"),
-    ("int-key", lambda exc: [(RaisingKey(exc), 0)], "int32"),
-    ("float-key", lambda exc: [(RaisingKey(exc), 0)], "float64"),
-    ("int-target", lambda exc: [(1, RaisingKey(exc))], "int16"),
+    ("int-key", lambda exc: [(HookRaises(exc), 0)], "int32"),
+    ("float-key", lambda exc: [(HookRaises(exc), 0)], "float64"),
+    ("int-target", lambda exc: [(1, HookRaises(exc))], "int16"),
     ("mapping-items", RaisingMapping, "int32"),
 ]
 

@@ -8,13 +8,13 @@ import os
 
 import pytest
 
-from child_interpreter import run_child
+from support.child_interpreter import run_child
 
 CHILD = r'''
 import json, resource, sys
 import numpy as np
 import _ossrel_rs
-from borrow_registry import open_registry
+from support.borrow_registry import open_registry
 
 registry = open_registry()
 NE = "nearest-even"

@@ -15,14 +15,14 @@ import numpy as np
 import pytest
 
 from _ossrel_rs import cast_array, cast_array_into
-from child_interpreter import run_child
-from expect import raises_exactly
-from np_compat import NUMPY2
+from support.child_interpreter import run_child
+from support.expect import raises_exactly
+from support.modes import NE
+from support.np_compat import NUMPY2
 
 # The changes themselves are what NumPy 2 deprecates.
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 
-NE = "nearest-even"
 VALUES = [1, 2, 3, 4, 5, 6, 7, 8]  # exact in every element type
 
 # (family, source, target, a narrower and a wider dtype of the source's kind)
@@ -186,7 +186,7 @@ CHILD = r'''
 import json, sys
 import numpy as np
 import _ossrel_rs
-from borrow_registry import open_registry
+from support.borrow_registry import open_registry
 
 registry = open_registry()
 NE = "nearest-even"

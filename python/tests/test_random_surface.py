@@ -21,10 +21,10 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 from _ossrel_rs import cast_array, cast_array_into
-from float_model import (OUT_OF_RANGE_MODES, ROUNDING_MODES, UINT, Failure, bits_of_value, expected,
-                         value_of_bits)
-from int_model import ALL_NAMES, INT_NAMES, int_range
-from number_text import out_of_range_message
+from support.float_model import UINT, Failure, bits_of_value, expected, value_of_bits
+from support.int_model import ALL_NAMES, INT_NAMES, int_range
+from support.modes import OUT_OF_RANGE_MODES, ROUNDING_MODES
+from support.number_text import out_of_range_message
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

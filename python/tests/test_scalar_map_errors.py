@@ -9,6 +9,7 @@ from _ossrel_rs import cast_array
 from support.expect import raises_exactly, raises_internal_fault
 from support.int_model import ALL_NAMES
 from support.modes import NE
+from support.objects import HookRaises
 from support.paths import PATHS, refuse
 
 FORMS = ("mapping", "iterable")
@@ -192,20 +193,6 @@ def test_no_text_is_internal_fault(path, form, obj, unraisable):
 
 # ---------------------------------------------------------------------------------------------
 # The conversion's exception, and the internal-fault type.
-
-class HookRaises:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __index__(self):
-        raise self.exc
-
-    def __float__(self):
-        raise self.exc
-
-    def __repr__(self):
-        return "HookRaises"
-
 
 @pytest.mark.parametrize("path", PATHS)
 @pytest.mark.parametrize("form", FORMS)

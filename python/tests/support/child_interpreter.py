@@ -1,7 +1,7 @@
 """Running a piece of test code in a fresh interpreter that imports the installed module.
 
-The child finds the module where this process found it, and this directory's helper modules
-through TESTS_DIR, a name the code may use."""
+The child finds the module where this process found it, and the tests' directory on its path,
+so that its code imports the shared helpers as `support.…`."""
 
 import json
 import os
@@ -10,7 +10,7 @@ import sys
 
 import _ossrel_rs
 
-TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
+TESTS_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def run_child(code, *args, timeout=300):
