@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "exact_model.hpp"
+#include "support/exact_model.hpp"
 #include "float_to_float.hpp"
 
 namespace pelm_ossrel {
@@ -89,7 +89,7 @@ void check_rows(const std::vector<Row>& rows, OptionalOutOfRangeMode oor) {
         for (int m = 0; m < 5; ++m) {
             EXPECT_EQ((convert_text<S, D>(static_cast<S>(row.x), static_cast<RoundingMode>(m), oor)),
                       row.expected[m])
-                << "source " << row.x << " mode " << m << " oor " << static_cast<int>(oor.raw());
+                << "source " << row.x << " mode " << m << " oor " << static_cast<int>(oor.rule());
         }
     }
 }
@@ -310,7 +310,7 @@ void differential(const std::vector<S>& sample) {
                     if (!ok) {
                         ++failures;
                         ADD_FAILURE() << "source pattern " << hex(exact_model::bits_of(sample[i])) << " mode "
-                                      << static_cast<int>(mode) << " oor " << static_cast<int>(oor.raw())
+                                      << static_cast<int>(mode) << " oor " << static_cast<int>(oor.rule())
                                       << ": got " << hex(exact_model::bits_of(dst[i]))
                                       << (want.error ? " where an error was expected" : "");
                         if (want.error) break;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exact_model.hpp"
+#include "support/exact_model.hpp"
 #include "int_to_float.hpp"
 
 namespace pelm_ossrel {
