@@ -401,18 +401,56 @@ TEST_P(FloatToFloatBlocks, WidensEveryFloat16LikeTheElementLoop) {
     check(double{});
 }
 
+// The narrowing of x in every rounding mode, under clamp (nothing fails, every element is
+// compared) and, for the values no mode takes beyond the target's range, without a mode.
+template <class S, class D>
+void expect_narrowing_matches_in_every_mode(const std::vector<S>& x, const std::string& what) {
+    for (RoundingMode mode : kRoundingModes) {
+        with_rounding(mode, [&]<RoundingMode M>() {
+            expect_same_as_element_loop<S, D>(
+                x,
+                [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+                    return detail::float_to_float_run<S, D, M, kClamp>(s, d, {}, n);
+                },
+                [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+                    return detail::float_to_float_loop<S, D, M, kClamp, false>(s, d, {}, n);
+                },
+                what + " " + rounding_name(M));
+        });
+    }
+}
+
 TEST_P(FloatToFloatBlocks, NarrowsFloat32PatternsToFloat16LikeTheElementLoop) {
     // Every 13th binary32 pattern, NaNs of every payload class included.
     std::vector<float> x;
     for (std::uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 13 * 4099) x.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
     for (std::uint32_t bits = 0x47000000u; bits < 0x47800000u; bits += 3) x.push_back(std::bit_cast<float>(bits));
-    const auto blocks = [](SrcSlice<float> s, DstSlice<f16> d, std::size_t n) {
-        return detail::float_to_float_run<float, f16, RoundingMode::NearestEven, kClamp>(s, d, {}, n);
-    };
-    const auto elements = [](SrcSlice<float> s, DstSlice<f16> d, std::size_t n) {
-        return detail::float_to_float_loop<float, f16, RoundingMode::NearestEven, kClamp, false>(s, d, {}, n);
-    };
-    expect_same_as_element_loop<float, f16>(x, blocks, elements, "float32 patterns to float16");
+    expect_narrowing_matches_in_every_mode<float, f16>(x, "float32 patterns to float16");
+}
+
+// Every tie between two neighbouring binary16 values (subnormal, normal, and the one beyond the
+// largest finite value), both signs, with the binary32 and binary64 values just around each: in
+// binary32 the neighbouring patterns; in binary64 also values that round to the tie in binary32
+// without being it, where the two roundings of float64 -> float16 differ from one.
+TEST_P(FloatToFloatBlocks, NarrowsTiesAndTheirNeighboursToFloat16LikeTheElementLoop) {
+    std::vector<float> xf;
+    std::vector<double> xd;
+    for (std::uint32_t b = 0; b < 0x7C00u; ++b) {
+        const double lo = f16_to_f64(f16{static_cast<std::uint16_t>(b)});
+        const double hi = b + 1 == 0x7C00u ? 65536.0 : f16_to_f64(f16{static_cast<std::uint16_t>(b + 1)});
+        const double tie = (lo + hi) / 2;
+        for (double sign : {1.0, -1.0}) {
+            const float t = static_cast<float>(sign * tie);
+            for (float v : {t, std::nextafter(t, 0.0f), std::nextafter(t, static_cast<float>(sign) * 1e30f)}) xf.push_back(v);
+            for (double v : {sign * tie, std::nextafter(sign * tie, 0.0), std::nextafter(sign * tie, sign * 1e300),
+                             sign * tie * (1 + 0x1p-40), sign * tie * (1 - 0x1p-40), sign * lo, sign * hi}) {
+                xd.push_back(v);
+            }
+        }
+    }
+    expect_narrowing_matches_in_every_mode<float, f16>(xf, "float32 ties to float16");
+    expect_narrowing_matches_in_every_mode<double, f16>(xd, "float64 ties to float16");
+    expect_narrowing_matches_in_every_mode<double, float>(xd, "float64 ties to float32");
 }
 
 // ---- Integer to floating ------------------------------------------------------------------

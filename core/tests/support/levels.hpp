@@ -5,10 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "simd/bodies.hpp"
 #include "simd/level.hpp"
+
+namespace pelm_ossrel {
+
+// Levels by name in the tests' messages.
+inline void PrintTo(Level level, std::ostream* os) { *os << level_name(level); }
+
+}  // namespace pelm_ossrel
 
 namespace pelm_ossrel::testing_support {
 

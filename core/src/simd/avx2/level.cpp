@@ -30,6 +30,8 @@ namespace {
 namespace float_to_int {
 #include "simd/avx2/float_to_int.inc"
 }
+#include "simd/avx2/narrow_to_f16.inc"
+
 namespace float_to_float {
 #include "simd/kernels/float_to_float.inc"
 }
