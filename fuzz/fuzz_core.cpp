@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "cast_error.hpp"
+#include "render_number.hpp"
 #include "config.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"

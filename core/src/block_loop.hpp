@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "cast_error.hpp"
+#include "map_entry.hpp"
 #include "simd/bodies.hpp"
 #include "slice.hpp"
 
@@ -34,6 +35,20 @@ CastResult run_block_body(simd::Body body, SrcSlice<S> src, DstSlice<D> dst, std
         return element_loop(SrcSlice<S>(in + i * sizeof(S), n - i), DstSlice<D>(out + i * sizeof(D), n - i), n - i);
     }
     return std::nullopt;
+}
+
+// The loop of one call: the element loop with the scalar map when there is one; otherwise the
+// body of (S, D) from the level's `table`, in blocks of `block`, driven as above. Loop: the
+// family's element loop, called as loop.template operator()<HasMap>(src, dst, map, n).
+template <class S, class D, class Loop>
+CastResult run_call(const simd::Body (&table)[simd::kElementCodes][simd::kElementCodes], SrcSlice<S> src,
+                    DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n, simd::BodyModes modes, std::size_t block,
+                    const Loop& loop) noexcept {
+    if (!map.empty()) return loop.template operator()<true>(src, dst, map, n);
+    return run_block_body(table[simd::kElementCode<S>][simd::kElementCode<D>], src, dst, n, modes, block,
+                          [&](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
+                              return loop.template operator()<false>(s, d, ScalarMap<S, D>{}, k);
+                          });
 }
 
 // The body of pair (S, D) in one of the active level's pair tables.

@@ -26,7 +26,7 @@ template <class S, class D>
 FastPathResult run(simd::Body body, SrcSlice<S> src, DstSlice<D> dst, simd::BodyModes modes) noexcept {
     if (body == nullptr || modes.rounding == RoundingMode::NearestAway) return FastPathResult::not_handled();
     const std::size_t n = src.size() < dst.size() ? src.size() : dst.size();
-    return FastPathResult::from_kernel(to_cast_result(body(src.bytes(), dst.bytes(), n, modes)));
+    return FastPathResult::from_body(to_cast_result(body(src.bytes(), dst.bytes(), n, modes)));
 }
 
 simd::BodyModes rounding(RoundingMode mode) noexcept { return {mode, OutOfRange::Clamp}; }

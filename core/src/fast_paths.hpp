@@ -32,7 +32,7 @@ public:
         return FastPathResult(Outcome::Failed, error);
     }
     // A body's result: success is handled, an error is failed.
-    static constexpr FastPathResult from_kernel(const CastResult& result) noexcept {
+    static constexpr FastPathResult from_body(const CastResult& result) noexcept {
         return result ? failed(*result) : handled();
     }
 

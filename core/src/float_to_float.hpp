@@ -29,6 +29,7 @@
 #include "config.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
+#include "float_results.hpp"
 #include "fast_paths.hpp"
 #include "lift_modes.hpp"
 #include "modes.hpp"
@@ -50,13 +51,6 @@ namespace detail {
 template <class S, class D>
 inline constexpr bool is_narrowing_float_pair_v = sizeof(D) < sizeof(S);
 
-inline bool is_nan_value(double x) noexcept { return x != x; }
-inline bool is_nan_value(float x) noexcept { return x != x; }
-inline bool is_nan_value(f16 x) noexcept { return x.is_nan(); }
-
-inline double as_f64(double x) noexcept { return x; }
-inline double as_f64(float x) noexcept { return x; }
-inline double as_f64(f16 x) noexcept { return f16_to_f64(x); }
 
 // Binary64 to binary32 to nearest, ties to even; a NaN keeps its sign and the top 23 fraction
 // bits and is made quiet.
@@ -95,9 +89,6 @@ inline D float_nearest(S x) noexcept {
     }
 }
 
-inline bool is_inf_value(float x) noexcept { return std::isinf(x); }
-inline bool is_inf_value(f16 x) noexcept { return (x.bits & 0x7FFFu) == 0x7C00u; }
-
 // The target's lowest and largest finite values, as an overflow error reports them.
 template <class D>
 inline constexpr double kFiniteMax = std::is_same_v<D, f16> ? 65504.0
@@ -108,12 +99,7 @@ inline constexpr double kFiniteMax = std::is_same_v<D, f16> ? 65504.0
 template <class S, class D, RoundingMode M, OutOfRange O>
 inline CastResult finish_float_element(S x, D r, DstSlice<D> dst, std::size_t i) noexcept {
     if constexpr (is_narrowing_float_pair_v<S, D>) {
-        if constexpr (M != RoundingMode::NearestEven) {
-            if (!is_nan_value(x)) {
-                const double s = as_f64(x);
-                if (as_f64(r) != s) r = adjust_to_mode<M>(r, s, s < 0.0);
-            }
-        }
+        r = narrowed_to_mode<M>(x, r);
         if constexpr (O != OutOfRange::Clamp) {
             if (is_inf_value(r)) {
                 const double s = as_f64(x);
@@ -148,12 +134,15 @@ CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D>
 // active level's body. Wrap has no meaning for a floating target and acts as no mode.
 template <class S, class D, RoundingMode M, OutOfRange O>
 CastResult float_to_float_run(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
-    if (!map.empty() || std::is_same_v<S, D>) return float_to_float_loop<S, D, M, O, true>(src, dst, map, n);
-    return run_block_body(pair_body<S, D>(simd::active_bodies().float_to_float), src, dst, n,
-                          simd::BodyModes{M, O}, simd::kFloatBlock,
-                          [](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
-                              return float_to_float_loop<S, D, M, O, false>(s, d, ScalarMap<S, D>{}, k);
-                          });
+    if constexpr (std::is_same_v<S, D>) {
+        // float16 -> float16 comes here only with a scalar map: without one the run is copied.
+        return float_to_float_loop<S, D, M, O, true>(src, dst, map, n);
+    } else {
+        return run_call(simd::active_bodies().float_to_float, src, dst, map, n, {M, O}, simd::kFloatBlock,
+                        []<bool HasMap>(SrcSlice<S> s, DstSlice<D> d, ScalarMap<S, D> m, std::size_t k) noexcept {
+                            return float_to_float_loop<S, D, M, O, HasMap>(s, d, m, k);
+                        });
+    }
 }
 
 }  // namespace detail

@@ -133,12 +133,10 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
 // active level's body.
 template <class S, class D, RoundingMode M, OutOfRange O>
 CastResult float_to_int_run(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
-    if (!map.empty()) return float_to_int_loop<S, D, M, O, true>(src, dst, map, n);
-    return run_block_body(pair_body<S, D>(simd::active_bodies().float_to_int), src, dst, n,
-                          simd::BodyModes{M, O}, simd::kFloatBlock,
-                          [](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
-                              return float_to_int_loop<S, D, M, O, false>(s, d, ScalarMap<S, D>{}, k);
-                          });
+    return run_call(simd::active_bodies().float_to_int, src, dst, map, n, {M, O}, simd::kFloatBlock,
+                    []<bool HasMap>(SrcSlice<S> s, DstSlice<D> d, ScalarMap<S, D> m, std::size_t k) noexcept {
+                        return float_to_int_loop<S, D, M, O, HasMap>(s, d, m, k);
+                    });
 }
 
 }  // namespace detail

@@ -23,6 +23,7 @@
 #include "config.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
+#include "float_results.hpp"
 #include "lift_modes.hpp"
 #include "modes.hpp"
 #include "scalar_map.hpp"
@@ -40,11 +41,6 @@ inline constexpr bool is_core_int_to_float_pair_v =
 
 namespace detail {
 
-template <class D, class S>
-inline D int_to_float_nearest(S x) noexcept {
-    if constexpr (std::is_same_v<D, f16>) return f32_to_f16(static_cast<float>(x));
-    else return static_cast<float>(x);
-}
 
 // What the loop stores for x once its nearest result r is known.
 template <class S, class D, RoundingMode M>
@@ -64,7 +60,7 @@ CastResult int_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
                 continue;
             }
         }
-        dst.set(i, finish_int_element<S, D, M>(x, int_to_float_nearest<D>(x)));
+        dst.set(i, finish_int_element<S, D, M>(x, int_nearest<D>(x)));
     }
     return std::nullopt;
 }

@@ -527,7 +527,7 @@ TEST_P(IntToFloatBlocks, Float32TargetsMatchTheElementLoop) {
 // the general adjust_to_mode.
 template <class T, class S>
 void expect_adjustment_matches(S x) {
-    const T r = detail::int_to_float_nearest<T>(x);
+    const T r = detail::int_nearest<T>(x);
     const double s = static_cast<double>(x);
     const auto check = [&](auto mode) {
         constexpr RoundingMode M = decltype(mode)::value;

@@ -12,6 +12,7 @@
 #include "element_types.hpp"
 #include "fast_paths.hpp"
 #include "support/levels.hpp"
+#include "support/buffers.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -26,14 +27,8 @@ const std::string kFloatOverflowMessage =
     "[-340282346638528860000000000000000000000, 340282346638528860000000000000000000000]. "
     "Set out_of_range='clamp' or out_of_range='wrap' to handle this.";
 
-template <class T>
-SrcSlice<T> in(const std::vector<T>& v) {
-    return SrcSlice<T>(v.data(), v.size());
-}
-template <class T>
-DstSlice<T> out(std::vector<T>& v) {
-    return DstSlice<T>(v.data(), v.size());
-}
+using testing_support::in;
+using testing_support::out;
 
 template <class T>
 std::vector<std::uint32_t> float_patterns(const std::vector<T>& v) {
@@ -56,8 +51,8 @@ TEST(FastPathResult, ThreeAnswers) {
         {FastPathResult::handled(), FastPathResult::Outcome::Handled, true, std::nullopt},
         {FastPathResult::not_handled(), FastPathResult::Outcome::NotHandled, false, std::nullopt},
         {FastPathResult::failed(error), FastPathResult::Outcome::Failed, true, error},
-        {FastPathResult::from_kernel(std::nullopt), FastPathResult::Outcome::Handled, true, std::nullopt},
-        {FastPathResult::from_kernel(error), FastPathResult::Outcome::Failed, true, error},
+        {FastPathResult::from_body(std::nullopt), FastPathResult::Outcome::Handled, true, std::nullopt},
+        {FastPathResult::from_body(error), FastPathResult::Outcome::Failed, true, error},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.result.outcome(), c.outcome);

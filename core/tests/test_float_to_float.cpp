@@ -15,6 +15,7 @@
 
 #include "support/exact_model.hpp"
 #include "float_to_float.hpp"
+#include "support/buffers.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -45,14 +46,8 @@ static_assert(!is_core_float_to_float_pair_v<float, float>);
 static_assert(!is_core_float_to_float_pair_v<double, double>);
 static_assert(!is_core_float_to_float_pair_v<std::int32_t, float>);
 
-template <class T>
-SrcSlice<T> in(const std::vector<T>& v) {
-    return SrcSlice<T>(v.data(), v.size());
-}
-template <class T>
-DstSlice<T> out(std::vector<T>& v) {
-    return DstSlice<T>(v.data(), v.size());
-}
+using testing_support::in;
+using testing_support::out;
 
 std::string range_error(const std::string& value, const std::string& lo, const std::string& hi) {
     return "Value " + value + " out of range [" + lo + ", " + hi +

@@ -14,6 +14,7 @@
 #include "rounding.hpp"
 #include "support/exact_model.hpp"
 #include "float_to_int.hpp"
+#include "support/buffers.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -33,14 +34,8 @@ const OptionalOutOfRangeMode kClamp{OutOfRangeMode::Clamp};
 const OptionalOutOfRangeMode kWrap{OutOfRangeMode::Wrap};
 const OptionalOutOfRangeMode kAllRanges[] = {kNone, kClamp, kWrap};
 
-template <class T>
-SrcSlice<T> in(const std::vector<T>& v) {
-    return SrcSlice<T>(v.data(), v.size());
-}
-template <class T>
-DstSlice<T> out(std::vector<T>& v) {
-    return DstSlice<T>(v.data(), v.size());
-}
+using testing_support::in;
+using testing_support::out;
 
 std::string range_error(const std::string& value, const std::string& lo, const std::string& hi) {
     return "Value " + value + " out of range [" + lo + ", " + hi +

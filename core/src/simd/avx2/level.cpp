@@ -16,13 +16,7 @@
 namespace pelm_ossrel::simd::avx2 {
 namespace {
 
-#include "shared/lift_modes.inc"
-#include "shared/rounding.inc"
-#include "shared/binary16.inc"
-#include "shared/mode_steps.inc"
-#include "shared/int_ranges.inc"
-#include "simd/kernels/memory.inc"
-#include "simd/kernels/fast_path_elements.inc"
+#include "simd/kernels/level_common.inc"
 #include "simd/kernels/avx_lanes.inc"
 #include "simd/avx2/fast_paths.inc"
 #include "simd/avx2/float_blocks.inc"

@@ -14,29 +14,8 @@
 namespace pelm_ossrel::simd::generic {
 namespace {
 
-#include "shared/lift_modes.inc"
-#include "shared/rounding.inc"
-#include "shared/binary16.inc"
-#include "shared/mode_steps.inc"
-#include "shared/int_ranges.inc"
-#include "simd/kernels/memory.inc"
-#include "simd/kernels/fast_path_elements.inc"
-#include "simd/kernels/sse2_lanes.inc"
-#include "simd/kernels/float_blocks_sse2.inc"
-
-namespace float_to_int {
-#include "simd/kernels/float_to_int_sse2.inc"
-}
-namespace float_to_float {
-#include "simd/kernels/float_to_float.inc"
-}
-namespace int_to_float {
-#include "simd/kernels/int_to_float.inc"
-}
-namespace int_to_int {
-#include "simd/kernels/int_to_int_portable.inc"
-}
-
+#include "simd/kernels/level_common.inc"
+#include "simd/kernels/portable_families.inc"
 #include "simd/kernels/tables.inc"
 
 // The fast paths here are element by element; the check and nearest paths decline.
