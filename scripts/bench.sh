@@ -3,11 +3,7 @@
 # Arguments are passed on to benchmarks/bench.py (for example --repeat 31 or --only int32).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-PY312="$(find_python 12)" || { echo "error: CPython 3.12 not found" >&2; exit 1; }
-VENV="$BUILD/venv-py312-np2"
-echo "== preparing $VENV ($PY312)" >&2
-make_venv "$VENV" "$PY312" "${BUILD_REQS[@]}" "numpy>=2" >&2
-export PATH="$VENV/bin:$PATH"
+enter_venv "$(require_python 12)" venv-py312-np2 "numpy>=2"
 install_module "$VENV" >&2
 echo >&2
 "$VENV/bin/python" "$ROOT/benchmarks/bench.py" "$@"

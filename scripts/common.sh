@@ -1,4 +1,6 @@
-# Shared helpers of the make targets: finding CPython 3.12+, venvs, GoogleTest.
+# The preamble of every make target's script: the paths, finding CPython 3.12+, venvs,
+# GoogleTest, the module's wheel and its tests. The builds themselves are the presets of
+# CMakePresets.json, whose flags come from cmake/flags.cmake.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -61,6 +63,28 @@ ensure_gtest() {
 BUILD_REQS=("scikit-build-core>=0.10" "cmake>=3.21" ninja pytest)
 # What the module's tests need besides NumPy.
 TEST_REQS=(pytest hypothesis)
+
+# require_python MINOR: prints the path of a CPython 3.MINOR interpreter, or stops the script.
+require_python() {
+    find_python "$1" || { echo "error: CPython 3.$1 not found" >&2; exit 1; }
+}
+
+# enter_venv PYTHON NAME [PACKAGES...]: the venv $BUILD/NAME of PYTHON with the build
+# requirements and PACKAGES installed, put first on PATH (CMake and Ninja come from it) and named
+# by $VENV.
+enter_venv() {
+    local py="$1" name="$2"
+    shift 2
+    VENV="$BUILD/$name"
+    echo "== venv $VENV ($py)" >&2
+    make_venv "$VENV" "$py" "${BUILD_REQS[@]}" "$@" >&2
+    export PATH="$VENV/bin:$PATH"
+}
+
+# configure_preset NAME: configures the CMake preset NAME (its build folder is $BUILD/NAME).
+configure_preset() {
+    cmake --preset "$1" -S "$ROOT" >/dev/null
+}
 
 # build_wheel VENV: builds the module's wheel with VENV's NumPy 2 headers, prints its path.
 build_wheel() {

@@ -34,17 +34,18 @@ CLANGXX="$(find_clang)" || {
 }
 
 # CMake and Ninja come from the venv that `make test` uses.
-PY312="$(find_python 12)" || { echo "error: CPython 3.12 not found" >&2; exit 1; }
-VENV="$BUILD/venv-py312-np2"
-make_venv "$VENV" "$PY312" "${BUILD_REQS[@]}" "numpy>=2" >/dev/null
-export PATH="$VENV/bin:$PATH"
+enter_venv "$(require_python 12)" venv-py312-np2 "numpy>=2"
 
 echo "== fuzz target ($CLANGXX)"
-cmake -S "$ROOT/fuzz" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER="$CLANGXX" >/dev/null
-cmake --build "$FUZZ_BUILD" -j"$(nproc)"
+# A build folder configured from another source folder (the fuzz target was once a project of
+# its own) is started afresh.
+if [[ -f "$FUZZ_BUILD/CMakeCache.txt" ]] && ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$ROOT" "$FUZZ_BUILD/CMakeCache.txt"; then
+    rm -rf "$FUZZ_BUILD"
+fi
+OSSREL_CLANGXX="$CLANGXX" configure_preset fuzz
+cmake --build "$FUZZ_BUILD" -j"$(nproc)" --target fuzz_core
 
 mkdir -p "$FUZZ_BUILD/corpus" "$FUZZ_BUILD/artifacts"
 echo "== fuzzing for $FUZZ_SECONDS s"
-"$FUZZ_BUILD/fuzz_core" -max_total_time="$FUZZ_SECONDS" -max_len=1024 -print_final_stats=1 \
+"$FUZZ_BUILD/fuzz/fuzz_core" -max_total_time="$FUZZ_SECONDS" -max_len=1024 -print_final_stats=1 \
     -artifact_prefix="$FUZZ_BUILD/artifacts/" "$FUZZ_BUILD/corpus" "$ROOT/fuzz/corpus"

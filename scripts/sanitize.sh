@@ -7,19 +7,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_gtest
 
-PY312="$(find_python 12)" || { echo "error: CPython 3.12 not found" >&2; exit 1; }
-VENV="$BUILD/venv-py312-sanitize"
-echo "== venv $VENV ($PY312)"
-make_venv "$VENV" "$PY312" "${BUILD_REQS[@]}" "${TEST_REQS[@]}" "numpy>=2"
-export PATH="$VENV/bin:$PATH"
+enter_venv "$(require_python 12)" venv-py312-sanitize "${TEST_REQS[@]}" "numpy>=2"
 
 # Every report stops the run with a stack; ASan's own exit code makes the test fail.
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:report_error_type=1"
 SAN_BUILD_TYPE=RelWithDebInfo
 
 echo "== native build and tests (sanitizers)"
-cmake -S "$ROOT" -B "$BUILD/sanitize" -G Ninja -DCMAKE_BUILD_TYPE="$SAN_BUILD_TYPE" \
-    -DOSSREL_BUILD_TESTS=ON -DOSSREL_SANITIZE=ON >/dev/null
+configure_preset sanitize
 cmake --build "$BUILD/sanitize" -j"$(nproc)"
 # One process for the whole suite: ASan's start-up per test case would cost more than the tests.
 ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:check_initialization_order=1" \

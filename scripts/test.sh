@@ -5,15 +5,12 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_gtest
 
-PY312="$(find_python 12)" || { echo "error: CPython 3.12 not found" >&2; exit 1; }
-BASE_VENV="$BUILD/venv-py312-np2"
-echo "== venv $BASE_VENV ($PY312)"
-make_venv "$BASE_VENV" "$PY312" "${BUILD_REQS[@]}" "${TEST_REQS[@]}" "numpy>=2"
-export PATH="$BASE_VENV/bin:$PATH"
+PY312="$(require_python 12)"
+enter_venv "$PY312" venv-py312-np2 "${TEST_REQS[@]}" "numpy>=2"
+BASE_VENV="$VENV"
 
 echo "== native build and tests"
-cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DOSSREL_BUILD_TESTS=ON >/dev/null
+configure_preset native
 cmake --build "$BUILD/native" -j"$(nproc)"
 (cd "$BUILD/native" && ctest --output-on-failure -j"$(nproc)")
 

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "render_number.hpp"
+
 namespace pelm_ossrel {
 
 std::string CastError::message() const {

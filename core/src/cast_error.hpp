@@ -30,8 +30,4 @@ struct CastError {
 // Success is an empty optional; a failure holds exactly one CastError.
 using CastResult = std::optional<CastError>;
 
-// A binary64 as the error texts write it: shortest round-trip digits in positional
-// notation, "NaN", "inf", "-inf", "0", "-0".
-std::string render_number(double value);
-
 }  // namespace pelm_ossrel

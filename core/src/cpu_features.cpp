@@ -9,18 +9,11 @@ namespace pelm_ossrel {
 namespace detail {
 
 constinit std::atomic<std::uint64_t> g_cpu_feature_word{0};
-constinit std::atomic<std::uint8_t> g_x86_64_v3{kX8664V3Unprobed};
 
 std::uint64_t probe_and_store_cpu_feature_word() noexcept {
     const std::uint64_t word = probe_cpu_features();
     g_cpu_feature_word.store(word, std::memory_order_relaxed);
     return word;
-}
-
-bool probe_and_store_x86_64_v3() noexcept {
-    const bool yes = x86_64_v3_from_word(cpu_feature_word());
-    g_x86_64_v3.store(yes ? 1 : 0, std::memory_order_relaxed);
-    return yes;
 }
 
 }  // namespace detail

@@ -1,7 +1,8 @@
-// Processor features, probed once per process with CPUID and XGETBV.
+// Processor features, probed once per process with CPUID and XGETBV; simd/level.hpp turns them
+// into the processor level.
 //
 // The feature word is zero until the first probe and never zero afterwards (kCpuProbed is always
-// set), so "not yet probed" costs nothing to recognise. Both cached values are written without a
+// set), so "not yet probed" costs nothing to recognise. The cached word is written without a
 // lock: threads that race on the first use all compute and store the same answer.
 #pragma once
 
@@ -26,8 +27,9 @@ inline constexpr std::uint64_t kCpuFMA = std::uint64_t{1} << 10;
 inline constexpr std::uint64_t kCpuLZCNT = std::uint64_t{1} << 11;
 inline constexpr std::uint64_t kCpuF16C = std::uint64_t{1} << 12;
 
-// The features of the x86-64-v3 level that the widest kernels rely on, in the order the level
-// test examines them. F16C and MOVBE are deliberately not part of it.
+// The features of the x86-64-v3 level that the widest bodies rely on, in the order the level
+// test examines them. MOVBE is deliberately not part of it; F16C is tested by the level choice
+// (simd/level.hpp) on its own.
 inline constexpr std::uint64_t kX8664V3Features[] = {
     kCpuSSE3, kCpuSSSE3, kCpuSSE41, kCpuSSE42, kCpuPOPCNT, kCpuAVX,
     kCpuAVX2, kCpuBMI1,  kCpuBMI2,  kCpuFMA,   kCpuLZCNT,
@@ -49,12 +51,7 @@ namespace detail {
 // Zero until probed.
 extern std::atomic<std::uint64_t> g_cpu_feature_word;
 
-// 255 until probed, then 0 (no) or 1 (yes).
-inline constexpr std::uint8_t kX8664V3Unprobed = 255;
-extern std::atomic<std::uint8_t> g_x86_64_v3;
-
 std::uint64_t probe_and_store_cpu_feature_word() noexcept;
-bool probe_and_store_x86_64_v3() noexcept;
 
 }  // namespace detail
 
@@ -63,16 +60,6 @@ inline std::uint64_t cpu_feature_word() noexcept {
     const std::uint64_t word = detail::g_cpu_feature_word.load(std::memory_order_relaxed);
     if (word != 0) [[likely]] return word;
     return detail::probe_and_store_cpu_feature_word();
-}
-
-// True when every bit of `bits` is in the feature word.
-inline bool cpu_has(std::uint64_t bits) noexcept { return (cpu_feature_word() & bits) == bits; }
-
-// The process-wide x86-64-v3 answer: one byte load once probed.
-inline bool has_x86_64_v3() noexcept {
-    const std::uint8_t answer = detail::g_x86_64_v3.load(std::memory_order_relaxed);
-    if (answer != detail::kX8664V3Unprobed) [[likely]] return answer != 0;
-    return detail::probe_and_store_x86_64_v3();
 }
 
 }  // namespace pelm_ossrel

@@ -1,56 +1,57 @@
 #include "fast_paths.hpp"
 
-#include "cpu_features.hpp"
-#include "simd/kernels.hpp"
+#include "simd/bodies.hpp"
 
 namespace pelm_ossrel {
 
+CastResult to_cast_result(const simd::BodyResult& result) noexcept {
+    using Status = simd::BodyResult::Status;
+    switch (result.status) {
+        case Status::Done:
+        case Status::Stopped: break;
+        case Status::NotANumber: return CastError::non_finite(result.value);
+        case Status::Int32Range: return CastError::out_of_range(result.value, -2147483648.0, 2147483647.0);
+        case Status::Float32Overflow:
+            return CastError::out_of_range(result.value, -3.4028234663852886e38, 3.4028234663852886e38);
+    }
+    return std::nullopt;
+}
+
 namespace {
 
-// The conversions never offer nearest-away; should a call bring it anyway, it is declined and
-// the element loop, with its element-by-element error rules, does the work.
-bool kernel_rounds(RoundingMode mode) noexcept { return mode != RoundingMode::NearestAway; }
+// The body over the first min(source size, destination size) elements, or declined without one.
+// The conversions never offer nearest-away; should a call bring it anyway, it is declined and the
+// element loop, with its element-by-element error rules, does the work.
+template <class S, class D>
+FastPathResult run(simd::Body body, SrcSlice<S> src, DstSlice<D> dst, simd::BodyModes modes) noexcept {
+    if (body == nullptr || modes.rounding == RoundingMode::NearestAway) return FastPathResult::not_handled();
+    const std::size_t n = src.size() < dst.size() ? src.size() : dst.size();
+    return FastPathResult::from_body(to_cast_result(body(src.bytes(), dst.bytes(), n, modes)));
+}
 
-bool has_avx() noexcept { return (cpu_feature_word() & kCpuAVX) != 0; }
+simd::BodyModes rounding(RoundingMode mode) noexcept { return {mode, OutOfRange::Clamp}; }
 
 }  // namespace
 
-FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst,
-                                   RoundingMode mode) noexcept {
-    if (!kernel_rounds(mode)) return FastPathResult::not_handled();
-    if (has_x86_64_v3()) return FastPathResult::from_kernel(simd::avx2::f32_to_u8_clamp(src, dst, mode));
-    if (has_avx()) return FastPathResult::from_kernel(simd::avx::f32_to_u8_clamp(src, dst, mode));
-    return FastPathResult::from_kernel(simd::generic::f32_to_u8_clamp(src, dst, mode));
+FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+    return run(simd::active_bodies().f32_to_u8_clamp, src, dst, rounding(mode));
 }
 
-FastPathResult try_f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst,
-                                   RoundingMode mode) noexcept {
-    if (!kernel_rounds(mode)) return FastPathResult::not_handled();
-    if (has_x86_64_v3()) return FastPathResult::from_kernel(simd::avx2::f64_to_u8_clamp(src, dst, mode));
-    if (has_avx()) return FastPathResult::from_kernel(simd::avx::f64_to_u8_clamp(src, dst, mode));
-    return FastPathResult::from_kernel(simd::generic::f64_to_u8_clamp(src, dst, mode));
+FastPathResult try_f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+    return run(simd::active_bodies().f64_to_u8_clamp, src, dst, rounding(mode));
 }
 
-FastPathResult try_f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst,
-                                    RoundingMode mode) noexcept {
-    if (!kernel_rounds(mode)) return FastPathResult::not_handled();
-    if (has_x86_64_v3()) return FastPathResult::from_kernel(simd::avx2::f64_to_i32_clamp(src, dst, mode));
-    if (has_avx()) return FastPathResult::from_kernel(simd::avx::f64_to_i32_clamp(src, dst, mode));
-    return FastPathResult::from_kernel(simd::generic::f64_to_i32_clamp(src, dst, mode));
+FastPathResult try_f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
+    return run(simd::active_bodies().f64_to_i32_clamp, src, dst, rounding(mode));
 }
 
-FastPathResult try_f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst,
-                                    RoundingMode mode) noexcept {
-    if (!kernel_rounds(mode)) return FastPathResult::not_handled();
-    if (has_x86_64_v3()) return FastPathResult::from_kernel(simd::avx2::f64_to_i32_check(src, dst, mode));
-    if (has_avx()) return FastPathResult::from_kernel(simd::avx::f64_to_i32_check(src, dst, mode));
-    return FastPathResult::not_handled();
+FastPathResult try_f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
+    return run(simd::active_bodies().f64_to_i32_check, src, dst, {mode, OutOfRange::Absent});
 }
 
 FastPathResult try_f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept {
-    if (has_x86_64_v3()) return FastPathResult::from_kernel(simd::avx2::f64_to_f32_nearest(src, dst, check));
-    if (has_avx()) return FastPathResult::from_kernel(simd::avx::f64_to_f32_nearest(src, dst, check));
-    return FastPathResult::not_handled();
+    return run(simd::active_bodies().f64_to_f32_nearest, src, dst,
+               {RoundingMode::NearestEven, check ? OutOfRange::Absent : OutOfRange::Clamp});
 }
 
 }  // namespace pelm_ossrel

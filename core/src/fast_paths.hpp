@@ -1,12 +1,11 @@
 // Vectorised fast paths of four conversions, chosen by the processor at run time.
 //
-// Each selection function looks at the processor's cached level answers (one byte load, and
-// one word load when the first answer is no) and runs the kernel of the widest level present:
-// x86-64-v3 (simd::avx2), then AVX (simd::avx), then the portable one (simd::generic), which
-// exists only for the three clamp conversions. Without a kernel to run the function declines
-// and has touched neither run. The kernels, and thus the fast paths, work in blocks: when one
-// fails, the blocks before the failing one are written and the failing block is not (see
-// simd/kernels.hpp for the block sizes and the errors reported).
+// Each selection function runs the body of the active processor level (simd/level.hpp): the
+// x86-64-v3 level (simd::avx2), AVX (simd::avx) or the generic one, which has bodies only for
+// the three clamp conversions. Without a body to run the function declines and has touched
+// neither run. The bodies, and thus the fast paths, work in blocks: when one fails, the blocks
+// before the failing one are written and the failing block is not (see simd/bodies.hpp for the
+// block sizes and the errors reported).
 #pragma once
 
 #include <cstdint>
@@ -32,8 +31,8 @@ public:
     static constexpr FastPathResult failed(const CastError& error) noexcept {
         return FastPathResult(Outcome::Failed, error);
     }
-    // A kernel's result: success is handled, an error is failed.
-    static constexpr FastPathResult from_kernel(const CastResult& result) noexcept {
+    // A body's result: success is handled, an error is failed.
+    static constexpr FastPathResult from_body(const CastResult& result) noexcept {
         return result ? failed(*result) : handled();
     }
 
@@ -53,6 +52,12 @@ private:
     Outcome outcome_;
     CastError error_;
 };
+
+// The result of a fast-path body (simd/bodies.hpp) as the conversion's result.
+namespace simd {
+struct BodyResult;
+}
+CastResult to_cast_result(const simd::BodyResult& result) noexcept;
 
 // float32 / float64 -> uint8 and float64 -> int32 under clamp; every processor handles them.
 FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst,

@@ -8,10 +8,10 @@
 // out-of-range mode is clamp, which stores the infinity; wrap acts as no mode here. A NaN
 // that changes width comes out quiet, keeping its sign and the upper payload bits.
 //
-// Without a scalar map the loop runs in blocks of 16 whose nearest results are converted at
-// once (SSE2, and F16C where the processor has it); the blocks that could differ in any way
-// from the element loop (a NaN, an infinite result that may be an overflow) run the element
-// loop itself.
+// Without a scalar map the loop runs in blocks of 16 through the floating-to-floating body of the
+// active processor level (simd/bodies.hpp, block_loop.hpp), which converts a block's nearest
+// results at once; the blocks that could differ in any way from the element loop (a NaN, an
+// infinite result that may be an overflow) run the element loop itself.
 #pragma once
 
 #include <algorithm>
@@ -23,14 +23,16 @@
 #include <limits>
 #include <type_traits>
 
+#include "adjust_to_mode.hpp"
+#include "block_loop.hpp"
 #include "cast_error.hpp"
 #include "config.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
-#include "float_blocks.hpp"
+#include "float_results.hpp"
 #include "fast_paths.hpp"
+#include "lift_modes.hpp"
 #include "modes.hpp"
-#include "next_after.hpp"
 #include "scalar_map.hpp"
 #include "slice.hpp"
 
@@ -49,13 +51,6 @@ namespace detail {
 template <class S, class D>
 inline constexpr bool is_narrowing_float_pair_v = sizeof(D) < sizeof(S);
 
-inline bool is_nan_value(double x) noexcept { return x != x; }
-inline bool is_nan_value(float x) noexcept { return x != x; }
-inline bool is_nan_value(f16 x) noexcept { return x.is_nan(); }
-
-inline double as_f64(double x) noexcept { return x; }
-inline double as_f64(float x) noexcept { return x; }
-inline double as_f64(f16 x) noexcept { return f16_to_f64(x); }
 
 // Binary64 to binary32 to nearest, ties to even; a NaN keeps its sign and the top 23 fraction
 // bits and is made quiet.
@@ -94,9 +89,6 @@ inline D float_nearest(S x) noexcept {
     }
 }
 
-inline bool is_inf_value(float x) noexcept { return std::isinf(x); }
-inline bool is_inf_value(f16 x) noexcept { return (x.bits & 0x7FFFu) == 0x7C00u; }
-
 // The target's lowest and largest finite values, as an overflow error reports them.
 template <class D>
 inline constexpr double kFiniteMax = std::is_same_v<D, f16> ? 65504.0
@@ -104,16 +96,11 @@ inline constexpr double kFiniteMax = std::is_same_v<D, f16> ? 65504.0
 
 // What the element loop does with x once its nearest result r is known: the move to the rounding
 // mode, the overflow test and the store at index i; the overflow error otherwise.
-template <class S, class D, RoundingMode M, bool Clamp>
+template <class S, class D, RoundingMode M, OutOfRange O>
 inline CastResult finish_float_element(S x, D r, DstSlice<D> dst, std::size_t i) noexcept {
     if constexpr (is_narrowing_float_pair_v<S, D>) {
-        if constexpr (M != RoundingMode::NearestEven) {
-            if (!is_nan_value(x)) {
-                const double s = as_f64(x);
-                if (as_f64(r) != s) r = adjust_to_mode<M>(r, s, s < 0.0);
-            }
-        }
-        if constexpr (!Clamp) {
+        r = narrowed_to_mode<M>(x, r);
+        if constexpr (O != OutOfRange::Clamp) {
             if (is_inf_value(r)) {
                 const double s = as_f64(x);
                 if (!std::isinf(s)) {
@@ -126,7 +113,7 @@ inline CastResult finish_float_element(S x, D r, DstSlice<D> dst, std::size_t i)
     return std::nullopt;
 }
 
-template <class S, class D, RoundingMode M, bool Clamp, bool HasMap>
+template <class S, class D, RoundingMode M, OutOfRange O, bool HasMap>
 CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
                                std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
@@ -137,83 +124,25 @@ CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D>
                 continue;
             }
         }
-        if (const CastResult failed = finish_float_element<S, D, M, Clamp>(x, float_nearest<D>(x), dst, i))
+        if (const CastResult failed = finish_float_element<S, D, M, O>(x, float_nearest<D>(x), dst, i))
             return failed;
     }
     return std::nullopt;
 }
 
-inline bool any_inf(const float* r, std::size_t n) noexcept {
-    bool inf = false;
-    for (std::size_t j = 0; j < n; ++j) inf |= is_inf_value(r[j]);
-    return inf;
-}
-inline bool any_inf(const f16* r, std::size_t n) noexcept {
-    bool inf = false;
-    for (std::size_t j = 0; j < n; ++j) inf |= is_inf_value(r[j]);
-    return inf;
-}
-
-#if defined(__SSE2__)
-// The element loop without a scalar map, in blocks of 16 whose nearest results are computed at
-// once (float_blocks.hpp). A block is then finished by the element loop's own steps: stored as
-// it is where no step can change it (widening; nearest-even with clamp; nearest-even without an
-// infinite result), and otherwise element by element. A block that the bulk conversion leaves
-// to the element loop (a NaN), a block with an infinite nearest-even result where an overflow
-// may have to be reported, and the tail run the element loop itself: values, the error and the
-// elements written before it are the element loop's.
-template <class S, class D, RoundingMode M, bool Clamp>
-CastResult float_to_float_blocks(SrcSlice<S> src, DstSlice<D> dst, std::size_t n) noexcept {
-    constexpr std::size_t B = kFloatBlock;
-    const std::size_t full = n - n % B;
-    for (std::size_t i = 0; i < full; i += B) {
-        const SrcSlice<S> s(src.bytes() + i * sizeof(S), B);
-        const DstSlice<D> d(dst.bytes() + i * sizeof(D), B);
-        D r[B];
-        bool stored_whole = float_nearest_block<S, D>(s.bytes(), r);
-        if constexpr (is_narrowing_float_pair_v<S, D> && M == RoundingMode::NearestEven && !Clamp) {
-            stored_whole = stored_whole && !any_inf(r, B);
-        }
-        if (!stored_whole) {
-            if (const CastResult failed = float_to_float_loop<S, D, M, Clamp, false>(s, d, ScalarMap<S, D>{}, B))
-                return failed;
-            continue;
-        }
-        if constexpr (!is_narrowing_float_pair_v<S, D> || M == RoundingMode::NearestEven) {
-            std::memcpy(d.bytes(), r, sizeof r);
-        } else {
-            for (std::size_t j = 0; j < B; ++j) {
-                if (const CastResult failed = finish_float_element<S, D, M, Clamp>(s[j], r[j], d, j))
-                    return failed;
-            }
-        }
+// The loop of one call: with the scalar map when there is one, otherwise in blocks through the
+// active level's body. Wrap has no meaning for a floating target and acts as no mode.
+template <class S, class D, RoundingMode M, OutOfRange O>
+CastResult float_to_float_run(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
+    if constexpr (std::is_same_v<S, D>) {
+        // float16 -> float16 comes here only with a scalar map: without one the run is copied.
+        return float_to_float_loop<S, D, M, O, true>(src, dst, map, n);
+    } else {
+        return run_call(simd::active_bodies().float_to_float, src, dst, map, n, {M, O}, simd::kFloatBlock,
+                        []<bool HasMap>(SrcSlice<S> s, DstSlice<D> d, ScalarMap<S, D> m, std::size_t k) noexcept {
+                            return float_to_float_loop<S, D, M, O, HasMap>(s, d, m, k);
+                        });
     }
-    if (full < n) {
-        return float_to_float_loop<S, D, M, Clamp, false>(SrcSlice<S>(src.bytes() + full * sizeof(S), n - full),
-                                                          DstSlice<D>(dst.bytes() + full * sizeof(D), n - full),
-                                                          ScalarMap<S, D>{}, n - full);
-    }
-    return std::nullopt;
-}
-#endif
-
-template <class S, class D, RoundingMode M, bool Clamp>
-CastResult float_to_float_with_map(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
-                                   std::size_t n) noexcept {
-    if (!map.empty()) return float_to_float_loop<S, D, M, Clamp, true>(src, dst, map, n);
-#if defined(__SSE2__)
-    if constexpr (!std::is_same_v<S, D>) return float_to_float_blocks<S, D, M, Clamp>(src, dst, n);
-#endif
-    return float_to_float_loop<S, D, M, Clamp, false>(src, dst, map, n);
-}
-
-template <class S, class D, RoundingMode M>
-CastResult float_to_float_with_range(SrcSlice<S> src, DstSlice<D> dst,
-                                     const CastConfig<S, D>& config, std::size_t n) noexcept {
-    // Wrap has no meaning for a floating target and acts as no mode.
-    if (config.out_of_range.is(OutOfRangeMode::Clamp))
-        return float_to_float_with_map<S, D, M, true>(src, dst, config.scalar_map, n);
-    return float_to_float_with_map<S, D, M, false>(src, dst, config.scalar_map, n);
 }
 
 }  // namespace detail
@@ -240,24 +169,12 @@ CastResult convert_slice_float_to_float(SrcSlice<S> src, DstSlice<D> dst,
                 return std::nullopt;
             }
         }
-        return detail::float_to_float_with_map<S, D, RoundingMode::NearestEven, true>(
-            src, dst, config.scalar_map, n);
+        return detail::float_to_float_run<S, D, RoundingMode::NearestEven, OutOfRange::Clamp>(src, dst,
+                                                                                           config.scalar_map, n);
     } else {
-        using detail::float_to_float_with_range;
-        switch (config.rounding_mode) {
-            case RoundingMode::NearestEven: break;
-            case RoundingMode::TowardsZero:
-                return float_to_float_with_range<S, D, RoundingMode::TowardsZero>(src, dst, config, n);
-            case RoundingMode::TowardsPositive:
-                return float_to_float_with_range<S, D, RoundingMode::TowardsPositive>(src, dst,
-                                                                                      config, n);
-            case RoundingMode::TowardsNegative:
-                return float_to_float_with_range<S, D, RoundingMode::TowardsNegative>(src, dst,
-                                                                                      config, n);
-            case RoundingMode::NearestAway:
-                return float_to_float_with_range<S, D, RoundingMode::NearestAway>(src, dst, config, n);
-        }
-        return float_to_float_with_range<S, D, RoundingMode::NearestEven>(src, dst, config, n);
+        return with_modes(config.rounding_mode, config.out_of_range.rule(), [&]<RoundingMode M, OutOfRange O>() {
+            return detail::float_to_float_run<S, D, M, O>(src, dst, config.scalar_map, n);
+        });
     }
 }
 

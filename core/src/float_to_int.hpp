@@ -12,9 +12,10 @@
 // Inside [lo, hi] every mode stores the saturating conversion of r, so a limit that rounds
 // up (2^63 for int64) stores D's maximum.
 //
-// Without a scalar map, targets of up to 32 bits run the loop in blocks of 16 in SSE2 lanes
-// (float_to_int_blocks.hpp); a block holding an element that fails or wraps runs the element
-// loop itself, so what is stored and reported never differs from the element loop.
+// Without a scalar map, every pair runs the loop in blocks of 16 through the floating-to-integer
+// body of the active processor level (simd/bodies.hpp, block_loop.hpp); a block holding an
+// element that fails or wraps runs the element loop itself, so what is stored and reported never
+// differs from the element loop.
 #pragma once
 
 #include <algorithm>
@@ -25,13 +26,14 @@
 #include <limits>
 #include <type_traits>
 
+#include "block_loop.hpp"
 #include "cast_error.hpp"
-#include "cast_float.hpp"
 #include "config.hpp"
 #include "element_types.hpp"
 #include "fast_paths.hpp"
-#include "float_to_int_blocks.hpp"
+#include "lift_modes.hpp"
 #include "modes.hpp"
+#include "rounding.hpp"
 #include "scalar_map.hpp"
 #include "slice.hpp"
 
@@ -83,11 +85,7 @@ inline D wrap_exact(F r) noexcept {
     return static_cast<D>(static_cast<U>(low));
 }
 
-inline constexpr std::uint8_t kOorClamp = static_cast<std::uint8_t>(OutOfRangeMode::Clamp);
-inline constexpr std::uint8_t kOorWrap = static_cast<std::uint8_t>(OutOfRangeMode::Wrap);
-inline constexpr std::uint8_t kOorAbsent = OptionalOutOfRangeMode::kAbsent;
-
-template <class S, class D, RoundingMode M, std::uint8_t Oor, bool HasMap>
+template <class S, class D, RoundingMode M, OutOfRange O, bool HasMap>
 CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
                              std::size_t n) noexcept {
     using CF = CastFloat<S>;
@@ -108,7 +106,7 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
         if (v != v) return CastError::non_finite(CF::to_f64(x));
         const W r = CF::template round<M>(v);
 
-        if constexpr (Oor == kOorClamp) {
+        if constexpr (O == OutOfRange::Clamp) {
             // Below lo the minimum, otherwise the saturating conversion of min(r, hi): as lo
             // is D's minimum (or -inf) and hi is at least D's maximum, that is the saturating
             // conversion of r itself.
@@ -117,7 +115,7 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
             static_assert(static_cast<long double>(hi) >=
                           static_cast<long double>(std::numeric_limits<D>::max()));
             dst.set(i, saturating_convert<D>(r));
-        } else if constexpr (Oor == kOorWrap) {
+        } else if constexpr (O == OutOfRange::Wrap) {
             if (std::isinf(r)) return CastError::non_finite(static_cast<double>(r));
             dst.set(i, (r < lo || r > hi) ? wrap_exact<D>(r) : saturating_convert<D>(r));
         } else {
@@ -131,29 +129,14 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
     return std::nullopt;
 }
 
-template <class S, class D, RoundingMode M, std::uint8_t Oor>
-CastResult float_to_int_with_map(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map,
-                                 std::size_t n) noexcept {
-    if (!map.empty()) return float_to_int_loop<S, D, M, Oor, true>(src, dst, map, n);
-    if constexpr (has_float_to_int_blocks_v<S, D>) {
-        // Blocks of 16 that store what this loop stores; a block that holds a failing or
-        // wrapped element, and the tail, run this loop itself (float_to_int_blocks.hpp).
-        return float_to_int_blocks<S, D, M, Oor>(
-            src, dst, n, [](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
-                return float_to_int_loop<S, D, M, Oor, false>(s, d, ScalarMap<S, D>{}, k);
-            });
-    }
-    return float_to_int_loop<S, D, M, Oor, false>(src, dst, map, n);
-}
-
-template <class S, class D, RoundingMode M>
-CastResult float_to_int_with_range(SrcSlice<S> src, DstSlice<D> dst, const CastConfig<S, D>& config,
-                                   std::size_t n) noexcept {
-    if (config.out_of_range.is(OutOfRangeMode::Clamp))
-        return float_to_int_with_map<S, D, M, kOorClamp>(src, dst, config.scalar_map, n);
-    if (config.out_of_range.is(OutOfRangeMode::Wrap))
-        return float_to_int_with_map<S, D, M, kOorWrap>(src, dst, config.scalar_map, n);
-    return float_to_int_with_map<S, D, M, kOorAbsent>(src, dst, config.scalar_map, n);
+// The loop of one call: with the scalar map when there is one, otherwise in blocks through the
+// active level's body.
+template <class S, class D, RoundingMode M, OutOfRange O>
+CastResult float_to_int_run(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
+    return run_call(simd::active_bodies().float_to_int, src, dst, map, n, {M, O}, simd::kFloatBlock,
+                    []<bool HasMap>(SrcSlice<S> s, DstSlice<D> d, ScalarMap<S, D> m, std::size_t k) noexcept {
+                        return float_to_int_loop<S, D, M, O, HasMap>(s, d, m, k);
+                    });
 }
 
 }  // namespace detail
@@ -173,19 +156,9 @@ CastResult convert_slice_float_to_int(SrcSlice<S> src, DstSlice<D> dst,
     const std::size_t n = std::min(src.size(), dst.size());
     if (n == 0) return std::nullopt;
 
-    using detail::float_to_int_with_range;
-    switch (config.rounding_mode) {
-        case RoundingMode::NearestEven: break;
-        case RoundingMode::TowardsZero:
-            return float_to_int_with_range<S, D, RoundingMode::TowardsZero>(src, dst, config, n);
-        case RoundingMode::TowardsPositive:
-            return float_to_int_with_range<S, D, RoundingMode::TowardsPositive>(src, dst, config, n);
-        case RoundingMode::TowardsNegative:
-            return float_to_int_with_range<S, D, RoundingMode::TowardsNegative>(src, dst, config, n);
-        case RoundingMode::NearestAway:
-            return float_to_int_with_range<S, D, RoundingMode::NearestAway>(src, dst, config, n);
-    }
-    return float_to_int_with_range<S, D, RoundingMode::NearestEven>(src, dst, config, n);
+    return with_modes(config.rounding_mode, config.out_of_range.rule(), [&]<RoundingMode M, OutOfRange O>() {
+        return detail::float_to_int_run<S, D, M, O>(src, dst, config.scalar_map, n);
+    });
 }
 
 }  // namespace pelm_ossrel

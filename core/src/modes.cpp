@@ -1,4 +1,4 @@
-// Mode texts: parsing (exact, byte for byte) and naming.
+// Mode texts: parsing, exact and byte for byte.
 #include "modes.hpp"
 
 #include <array>
@@ -46,20 +46,6 @@ ParsedMode<RoundingMode> from_str<RoundingMode>(std::string_view text) {
 template <>
 ParsedMode<OutOfRangeMode> from_str<OutOfRangeMode>(std::string_view text) {
     return parse(kOutOfRangeTexts, "Unknown out_of_range mode: ", text);
-}
-
-std::string_view to_str(RoundingMode mode) noexcept {
-    for (const auto& [name, m] : kRoundingTexts) {
-        if (m == mode) return name;
-    }
-    return {};
-}
-
-std::string_view to_str(OutOfRangeMode mode) noexcept {
-    for (const auto& [name, m] : kOutOfRangeTexts) {
-        if (m == mode) return name;
-    }
-    return {};
 }
 
 }  // namespace pelm_ossrel

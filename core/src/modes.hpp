@@ -21,28 +21,32 @@ enum class OutOfRangeMode : std::uint8_t {
     Wrap = 1,
 };
 
-// The optional out-of-range mode, carried as one byte: 0 clamp, 1 wrap, 2 absent.
+// The out-of-range rule a loop is compiled for: one of the two modes, or none given. The loops
+// and the vector bodies take it as a template argument (lift_modes.hpp turns the run-time modes
+// into template arguments).
+enum class OutOfRange : std::uint8_t {
+    Clamp = 0,
+    Wrap = 1,
+    Absent = 2,
+};
+
+// The optional out-of-range mode, carried as one byte: its rule (Absent when no mode was given).
 class OptionalOutOfRangeMode {
 public:
-    static constexpr std::uint8_t kAbsent = 2;
-
     constexpr OptionalOutOfRangeMode() noexcept = default;
     constexpr OptionalOutOfRangeMode(std::nullopt_t) noexcept {}
-    constexpr OptionalOutOfRangeMode(OutOfRangeMode mode) noexcept
-        : raw_(static_cast<std::uint8_t>(mode)) {}
+    constexpr OptionalOutOfRangeMode(OutOfRangeMode mode) noexcept : rule_(static_cast<OutOfRange>(mode)) {}
 
-    constexpr bool has_value() const noexcept { return raw_ != kAbsent; }
+    constexpr bool has_value() const noexcept { return rule_ != OutOfRange::Absent; }
     constexpr explicit operator bool() const noexcept { return has_value(); }
-    constexpr OutOfRangeMode operator*() const noexcept { return static_cast<OutOfRangeMode>(raw_); }
-    constexpr std::uint8_t raw() const noexcept { return raw_; }
+    constexpr OutOfRangeMode operator*() const noexcept { return static_cast<OutOfRangeMode>(rule_); }
+    constexpr OutOfRange rule() const noexcept { return rule_; }
 
-    constexpr bool is(OutOfRangeMode mode) const noexcept {
-        return raw_ == static_cast<std::uint8_t>(mode);
-    }
+    constexpr bool is(OutOfRangeMode mode) const noexcept { return rule_ == static_cast<OutOfRange>(mode); }
     friend constexpr bool operator==(OptionalOutOfRangeMode, OptionalOutOfRangeMode) noexcept = default;
 
 private:
-    std::uint8_t raw_ = kAbsent;
+    OutOfRange rule_ = OutOfRange::Absent;
 };
 
 // Result of parsing a mode text: the mode, or the message that refuses the text.
@@ -62,8 +66,5 @@ template <>
 ParsedMode<RoundingMode> from_str<RoundingMode>(std::string_view text);
 template <>
 ParsedMode<OutOfRangeMode> from_str<OutOfRangeMode>(std::string_view text);
-
-std::string_view to_str(RoundingMode mode) noexcept;
-std::string_view to_str(OutOfRangeMode mode) noexcept;
 
 }  // namespace pelm_ossrel

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "cast_error.hpp"
+#include "render_number.hpp"
 
 namespace pelm_ossrel {
 

@@ -15,8 +15,6 @@ namespace pelm_ossrel {
 
 namespace scalar_map_detail {
 
-constexpr bool f16_bits_nan(std::uint16_t bits) noexcept { return (bits & 0x7FFFu) > 0x7C00u; }
-
 // IEEE equality of two binary16 patterns when at least one of them is not a NaN.
 constexpr bool f16_bits_equal(std::uint16_t a, std::uint16_t b) noexcept {
     return a == b || ((a | b) & 0x7FFFu) == 0;

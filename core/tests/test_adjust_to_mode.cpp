@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "next_after.hpp"
+#include "adjust_to_mode.hpp"
 
 namespace pelm_ossrel {
 namespace {

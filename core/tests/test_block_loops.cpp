@@ -1,7 +1,8 @@
-// The block forms of the element loops (float_to_int_blocks.hpp, float_blocks.hpp and the block
-// loops of the four family headers) against the element loops themselves: the same stored
-// bits, the same error, and exactly the same elements written before it, for every length from
-// 0 to 70 (0 to 140 for the 64-element integer blocks) and a failing element at every position.
+// The block loops of the four families (the vector bodies of every processor level, driven by
+// block_loop.hpp) against the element loops themselves: the same stored bits, the same error, and
+// exactly the same elements written before it, for every length from 0 to 70 (0 to 140 for the
+// 64-element integer blocks) and a failing element at every position. Every test runs once per
+// level this processor has.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,13 +17,14 @@
 #include <utility>
 #include <vector>
 
-#include "cpu_features.hpp"
 #include "float_to_float.hpp"
 #include "float_to_int.hpp"
 #include "int_to_float.hpp"
-#include "int_pairs.hpp"
 #include "int_to_int.hpp"
-#include "simd/float_to_int_kernels.hpp"
+#include "support/buffers.hpp"
+#include "support/int_pairs.hpp"
+#include "support/levels.hpp"
+#include "support/mode_lists.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -31,43 +33,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kMaxLength = 70;
 
-template <class T>
-std::string type_name() {
-    return std::string(element_name<T>());
-}
-
-// A destination filled with a pattern that no conversion stores by chance in every byte.
-template <class D>
-std::vector<D> sentinel(std::size_t n) {
-    std::vector<D> v(n);
-    if (n != 0) std::memset(v.data(), 0xA5, n * sizeof(D));
-    return v;
-}
-
-template <class D>
-bool same_bits(const std::vector<D>& a, const std::vector<D>& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(D)) == 0);
-}
-
-std::string describe(const CastResult& r) {
-    if (!r) return "success";
-    return r->message() + " (value bits " + std::to_string(std::bit_cast<std::uint64_t>(r->value)) + ")";
-}
-
-bool same_result(const CastResult& a, const CastResult& b) {
-    if (a.has_value() != b.has_value()) return false;
-    if (!a) return true;
-    return a->kind == b->kind && std::bit_cast<std::uint64_t>(a->value) == std::bit_cast<std::uint64_t>(b->value) &&
-           std::bit_cast<std::uint64_t>(a->lo) == std::bit_cast<std::uint64_t>(b->lo) &&
-           std::bit_cast<std::uint64_t>(a->hi) == std::bit_cast<std::uint64_t>(b->hi);
-}
-
-template <class S>
-S from_double(double v) {
-    if constexpr (std::is_same_v<S, f16>) return f64_to_f16(v);
-    else return static_cast<S>(v);
-}
+using namespace testing_support;
 
 // Runs `blocks` and `elements` (each: CastResult(SrcSlice<S>, DstSlice<D>, n)) on the same
 // input into destinations with the same old contents and compares everything.
@@ -97,37 +63,11 @@ void sweep_lengths_and_positions(const Make& make, const Blocks& blocks, const E
     }
 }
 
-// Runs the binary16 conversions in software for its lifetime, as on a processor without F16C:
-// the block loops take their software branches, the element loops the software conversions.
-class WithoutF16C {
-public:
-    WithoutF16C() : word_(cpu_feature_word()) { detail::g_cpu_feature_word.store(word_ & ~kCpuF16C); }
-    ~WithoutF16C() { detail::g_cpu_feature_word.store(word_); }
-    WithoutF16C(const WithoutF16C&) = delete;
-    WithoutF16C& operator=(const WithoutF16C&) = delete;
-
-private:
-    std::uint64_t word_;
-};
-
-// Answers "no" to the x86-64-v3 question for its lifetime, so that the block loops take their
-// baseline SSE2 lanes instead of the x86-64-v3 bodies.
-class WithoutX86_64V3 {
-public:
-    WithoutX86_64V3() : answer_(detail::g_x86_64_v3.load()) { detail::g_x86_64_v3.store(0); }
-    ~WithoutX86_64V3() { detail::g_x86_64_v3.store(answer_); }
-    WithoutX86_64V3(const WithoutX86_64V3&) = delete;
-    WithoutX86_64V3& operator=(const WithoutX86_64V3&) = delete;
-
-private:
-    std::uint8_t answer_;
-};
-
 // ---- Floating to integer ------------------------------------------------------------------
 
-constexpr std::uint8_t kClamp = static_cast<std::uint8_t>(OutOfRangeMode::Clamp);
-constexpr std::uint8_t kWrap = static_cast<std::uint8_t>(OutOfRangeMode::Wrap);
-constexpr std::uint8_t kAbsent = OptionalOutOfRangeMode::kAbsent;
+constexpr OutOfRange kClamp = OutOfRange::Clamp;
+constexpr OutOfRange kWrap = OutOfRange::Wrap;
+constexpr OutOfRange kAbsent = OutOfRange::Absent;
 
 // An element that passes every screen: integral, half-integral or arbitrary values well inside
 // D's range (and float16's).
@@ -148,7 +88,7 @@ double ordinary_value(std::mt19937_64& rng) {
 // Elements that make a block leave the vector path without failing: out-of-range values that
 // wrap stores, infinities that clamp stores, the limits themselves.
 template <class D>
-double unusual_value(std::mt19937_64& rng, std::uint8_t oor) {
+double unusual_value(std::mt19937_64& rng, OutOfRange oor) {
     const double max = static_cast<double>(std::numeric_limits<D>::max());
     const double min = static_cast<double>(std::numeric_limits<D>::min());
     switch (rng() % 5) {
@@ -163,7 +103,7 @@ double unusual_value(std::mt19937_64& rng, std::uint8_t oor) {
 // The element that fails at `position` under `oor`: a NaN in every mode, also an out-of-range
 // value without a mode and an infinity under wrap.
 template <class D>
-double failing_value(std::size_t position, std::uint8_t oor) {
+double failing_value(std::size_t position, OutOfRange oor) {
     if (position % 2 == 0 || oor == kClamp) return kNaN;
     if (oor == kWrap) return position % 4 == 1 ? kInf : -kInf;
     // Half the width of D beyond its limits: outside even where the source rounds the limit up.
@@ -172,10 +112,9 @@ double failing_value(std::size_t position, std::uint8_t oor) {
     return position % 4 == 1 ? max + (max - min) / 2 : min - (max - min) / 2;
 }
 
-template <class S, class D, RoundingMode M, std::uint8_t Oor>
+template <class S, class D, RoundingMode M, OutOfRange Oor>
 void check_float_to_int_blocks() {
-    static_assert(detail::has_float_to_int_blocks_v<S, D>);
-    std::mt19937_64 rng(std::hash<std::string>{}(type_name<S>() + type_name<D>()) + static_cast<unsigned>(M) * 7 + Oor);
+    std::mt19937_64 rng(std::hash<std::string>{}(type_name<S>() + type_name<D>()) + static_cast<unsigned>(M) * 7 + static_cast<unsigned>(Oor));
     const auto make = [&](std::size_t n, std::size_t position) {
         std::vector<S> x(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -186,14 +125,14 @@ void check_float_to_int_blocks() {
         return x;
     };
     const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
-        return detail::float_to_int_with_map<S, D, M, Oor>(s, d, ScalarMap<S, D>{}, n);
+        return detail::float_to_int_run<S, D, M, Oor>(s, d, ScalarMap<S, D>{}, n);
     };
     const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
         return detail::float_to_int_loop<S, D, M, Oor, false>(s, d, ScalarMap<S, D>{}, n);
     };
     sweep_lengths_and_positions<S, D>(make, blocks, elements,
                                       type_name<S>() + "->" + type_name<D>() + " mode " +
-                                          std::to_string(static_cast<int>(M)) + " oor " + std::to_string(Oor));
+                                          std::to_string(static_cast<int>(M)) + " oor " + std::to_string(static_cast<int>(Oor)));
 }
 
 template <class S, class D>
@@ -225,19 +164,12 @@ void check_float_to_int_source() {
     check_float_to_int_pair<S, std::uint64_t>();
 }
 
-TEST(FloatToIntBlocks, Float64MatchesTheElementLoop) { check_float_to_int_source<double>(); }
-TEST(FloatToIntBlocks, Float32MatchesTheElementLoop) { check_float_to_int_source<float>(); }
-TEST(FloatToIntBlocks, Float16MatchesTheElementLoop) { check_float_to_int_source<f16>(); }
-TEST(FloatToIntBlocks, Float16WithoutF16CMatchesTheElementLoop) {
-    const WithoutF16C software;
-    check_float_to_int_source<f16>();
-}
-TEST(FloatToIntBlocks, BaselineLanesMatchTheElementLoop) {
-    const WithoutX86_64V3 baseline;
-    check_float_to_int_source<double>();
-    check_float_to_int_source<float>();
-    check_float_to_int_source<f16>();
-}
+class FloatToIntBlocks : public LevelTest {};
+PELM_OSSREL_FOR_EVERY_LEVEL(FloatToIntBlocks);
+
+TEST_P(FloatToIntBlocks, Float64MatchesTheElementLoop) { check_float_to_int_source<double>(); }
+TEST_P(FloatToIntBlocks, Float32MatchesTheElementLoop) { check_float_to_int_source<float>(); }
+TEST_P(FloatToIntBlocks, Float16MatchesTheElementLoop) { check_float_to_int_source<f16>(); }
 
 
 // Rounding in the lanes is the element loop's rounding: every binary16 value, and a wide sweep of
@@ -247,7 +179,7 @@ void expect_rounding_matches(const std::vector<S>& x) {
     expect_same_as_element_loop<S, D>(
         x,
         [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
-            return detail::float_to_int_with_map<S, D, M, kClamp>(s, d, ScalarMap<S, D>{}, n);
+            return detail::float_to_int_run<S, D, M, kClamp>(s, d, ScalarMap<S, D>{}, n);
         },
         [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
             return detail::float_to_int_loop<S, D, M, kClamp, false>(s, d, ScalarMap<S, D>{}, n);
@@ -319,21 +251,20 @@ void expect_float64_patterns_rounded_like_the_element_loop() {
     expect_rounding_matches_in_every_mode<double, std::uint64_t>(x);
 }
 
-TEST(FloatToIntBlocks, RoundsLikeTheElementLoop) {
+TEST_P(FloatToIntBlocks, RoundsLikeTheElementLoop) {
     expect_every_float16_rounded_like_the_element_loop();
     expect_float32_patterns_rounded_like_the_element_loop();
     expect_float64_patterns_rounded_like_the_element_loop();
 }
-// The x86-64-v3 body called directly: whole blocks of 16 from the start, up to the first block
-// it cannot store, which it leaves unwritten. The screen looks at values before rounding, so
-// 127.25, which rounds into int8's range, still leaves its block to the element loop.
-TEST(FloatToIntBlocks, X86_64V3BodyStopsBeforeTheFirstBlockItCannotStore) {
-    if (!has_x86_64_v3()) GTEST_SKIP() << "this processor lacks the x86-64-v3 level";
+// The level's body called directly: whole blocks of 16 from the start, up to the first block it
+// cannot store, which it leaves unwritten. The screen looks at values before rounding, so 127.25,
+// which rounds into int8's range, still leaves its block to the element loop.
+TEST_P(FloatToIntBlocks, BodyStopsBeforeTheFirstBlockItCannotStore) {
     struct Case {
         std::size_t n;
         std::size_t bad_at;  // n: none
         double bad;
-        std::uint8_t oor;
+        OutOfRange oor;
         std::size_t done;
     };
     const Case cases[] = {
@@ -350,10 +281,14 @@ TEST(FloatToIntBlocks, X86_64V3BodyStopsBeforeTheFirstBlockItCannotStore) {
         std::vector<unsigned char> in(c.n * sizeof(double) + 1);
         if (c.n != 0) std::memcpy(in.data() + 1, x.data(), c.n * sizeof(double));
         std::vector<unsigned char> out(c.n + 1, 0xA5);
-        const std::size_t done = simd::avx2::body::float_to_int_blocks<double, std::int8_t>(
-            in.data() + 1, out.data() + 1, c.n, RoundingMode::NearestEven, c.oor);
+        const simd::BodyResult result = pair_body<double, std::int8_t>(bodies().float_to_int)(
+            in.data() + 1, out.data() + 1, c.n, simd::BodyModes{RoundingMode::NearestEven, c.oor});
+        const std::size_t done = result.done;
         const std::string what = "n=" + std::to_string(c.n) + " at=" + std::to_string(c.bad_at);
         ASSERT_EQ(done, c.done) << what;
+        ASSERT_EQ(result.status, done == c.n - c.n % 16 ? simd::BodyResult::Status::Done
+                                                         : simd::BodyResult::Status::Stopped)
+            << what;
         // The stored blocks hold no NaN; the others must be untouched.
         for (std::size_t i = 0; i < c.n; ++i) {
             const unsigned char want =
@@ -363,13 +298,6 @@ TEST(FloatToIntBlocks, X86_64V3BodyStopsBeforeTheFirstBlockItCannotStore) {
         }
         ASSERT_EQ(out[0], 0xA5) << what;
     }
-}
-
-TEST(FloatToIntBlocks, BaselineLanesRoundLikeTheElementLoop) {
-    const WithoutX86_64V3 baseline;
-    expect_every_float16_rounded_like_the_element_loop();
-    expect_float32_patterns_rounded_like_the_element_loop();
-    expect_float64_patterns_rounded_like_the_element_loop();
 }
 
 // ---- Floating to floating -----------------------------------------------------------------
@@ -417,10 +345,10 @@ void check_float_to_float_blocks() {
         return x;
     };
     const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
-        return detail::float_to_float_with_map<S, D, M, Clamp>(s, d, ScalarMap<S, D>{}, n);
+        return detail::float_to_float_run<S, D, M, Clamp ? kClamp : kAbsent>(s, d, ScalarMap<S, D>{}, n);
     };
     const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
-        return detail::float_to_float_loop<S, D, M, Clamp, false>(s, d, ScalarMap<S, D>{}, n);
+        return detail::float_to_float_loop<S, D, M, Clamp ? kClamp : kAbsent, false>(s, d, ScalarMap<S, D>{}, n);
     };
     sweep_lengths_and_positions<S, D>(make, blocks, elements,
                                       type_name<S>() + "->" + type_name<D>() + " mode " +
@@ -439,27 +367,22 @@ void check_float_to_float_pair() {
     }
 }
 
-TEST(FloatToFloatBlocks, NarrowingPairsMatchTheElementLoop) {
+class FloatToFloatBlocks : public LevelTest {};
+PELM_OSSREL_FOR_EVERY_LEVEL(FloatToFloatBlocks);
+
+TEST_P(FloatToFloatBlocks, NarrowingPairsMatchTheElementLoop) {
     check_float_to_float_pair<double, float>();
     check_float_to_float_pair<double, f16>();
     check_float_to_float_pair<float, f16>();
 }
 
-TEST(FloatToFloatBlocks, WideningPairsMatchTheElementLoop) {
+TEST_P(FloatToFloatBlocks, WideningPairsMatchTheElementLoop) {
     check_float_to_float_pair<f16, float>();
     check_float_to_float_pair<f16, double>();
     check_float_to_float_pair<float, double>();
 }
 
-TEST(FloatToFloatBlocks, Float16PairsWithoutF16CMatchTheElementLoop) {
-    const WithoutF16C software;
-    check_float_to_float_pair<double, f16>();
-    check_float_to_float_pair<float, f16>();
-    check_float_to_float_pair<f16, float>();
-    check_float_to_float_pair<f16, double>();
-}
-
-TEST(FloatToFloatBlocks, WidensEveryFloat16LikeTheElementLoop) {
+TEST_P(FloatToFloatBlocks, WidensEveryFloat16LikeTheElementLoop) {
     std::vector<f16> x;
     for (std::uint32_t bits = 0; bits <= 0xFFFF; ++bits) x.push_back(f16{static_cast<std::uint16_t>(bits)});
     const auto check = [&](auto target) {
@@ -467,10 +390,10 @@ TEST(FloatToFloatBlocks, WidensEveryFloat16LikeTheElementLoop) {
         expect_same_as_element_loop<f16, D>(
             x,
             [](SrcSlice<f16> s, DstSlice<D> d, std::size_t n) {
-                return detail::float_to_float_with_map<f16, D, RoundingMode::NearestEven, true>(s, d, {}, n);
+                return detail::float_to_float_run<f16, D, RoundingMode::NearestEven, kClamp>(s, d, {}, n);
             },
             [](SrcSlice<f16> s, DstSlice<D> d, std::size_t n) {
-                return detail::float_to_float_loop<f16, D, RoundingMode::NearestEven, true, false>(s, d, {}, n);
+                return detail::float_to_float_loop<f16, D, RoundingMode::NearestEven, kClamp, false>(s, d, {}, n);
             },
             "every float16 to " + type_name<D>());
     };
@@ -478,18 +401,56 @@ TEST(FloatToFloatBlocks, WidensEveryFloat16LikeTheElementLoop) {
     check(double{});
 }
 
-TEST(FloatToFloatBlocks, NarrowsFloat32PatternsToFloat16LikeTheElementLoop) {
+// The narrowing of x in every rounding mode, under clamp (nothing fails, every element is
+// compared) and, for the values no mode takes beyond the target's range, without a mode.
+template <class S, class D>
+void expect_narrowing_matches_in_every_mode(const std::vector<S>& x, const std::string& what) {
+    for (RoundingMode mode : kRoundingModes) {
+        with_rounding(mode, [&]<RoundingMode M>() {
+            expect_same_as_element_loop<S, D>(
+                x,
+                [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+                    return detail::float_to_float_run<S, D, M, kClamp>(s, d, {}, n);
+                },
+                [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
+                    return detail::float_to_float_loop<S, D, M, kClamp, false>(s, d, {}, n);
+                },
+                what + " " + rounding_name(M));
+        });
+    }
+}
+
+TEST_P(FloatToFloatBlocks, NarrowsFloat32PatternsToFloat16LikeTheElementLoop) {
     // Every 13th binary32 pattern, NaNs of every payload class included.
     std::vector<float> x;
     for (std::uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 13 * 4099) x.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
     for (std::uint32_t bits = 0x47000000u; bits < 0x47800000u; bits += 3) x.push_back(std::bit_cast<float>(bits));
-    const auto blocks = [](SrcSlice<float> s, DstSlice<f16> d, std::size_t n) {
-        return detail::float_to_float_with_map<float, f16, RoundingMode::NearestEven, true>(s, d, {}, n);
-    };
-    const auto elements = [](SrcSlice<float> s, DstSlice<f16> d, std::size_t n) {
-        return detail::float_to_float_loop<float, f16, RoundingMode::NearestEven, true, false>(s, d, {}, n);
-    };
-    expect_same_as_element_loop<float, f16>(x, blocks, elements, "float32 patterns to float16");
+    expect_narrowing_matches_in_every_mode<float, f16>(x, "float32 patterns to float16");
+}
+
+// Every tie between two neighbouring binary16 values (subnormal, normal, and the one beyond the
+// largest finite value), both signs, with the binary32 and binary64 values just around each: in
+// binary32 the neighbouring patterns; in binary64 also values that round to the tie in binary32
+// without being it, where the two roundings of float64 -> float16 differ from one.
+TEST_P(FloatToFloatBlocks, NarrowsTiesAndTheirNeighboursToFloat16LikeTheElementLoop) {
+    std::vector<float> xf;
+    std::vector<double> xd;
+    for (std::uint32_t b = 0; b < 0x7C00u; ++b) {
+        const double lo = f16_to_f64(f16{static_cast<std::uint16_t>(b)});
+        const double hi = b + 1 == 0x7C00u ? 65536.0 : f16_to_f64(f16{static_cast<std::uint16_t>(b + 1)});
+        const double tie = (lo + hi) / 2;
+        for (double sign : {1.0, -1.0}) {
+            const float t = static_cast<float>(sign * tie);
+            for (float v : {t, std::nextafter(t, 0.0f), std::nextafter(t, static_cast<float>(sign) * 1e30f)}) xf.push_back(v);
+            for (double v : {sign * tie, std::nextafter(sign * tie, 0.0), std::nextafter(sign * tie, sign * 1e300),
+                             sign * tie * (1 + 0x1p-40), sign * tie * (1 - 0x1p-40), sign * lo, sign * hi}) {
+                xd.push_back(v);
+            }
+        }
+    }
+    expect_narrowing_matches_in_every_mode<float, f16>(xf, "float32 ties to float16");
+    expect_narrowing_matches_in_every_mode<double, f16>(xd, "float64 ties to float16");
+    expect_narrowing_matches_in_every_mode<double, float>(xd, "float64 ties to float32");
 }
 
 // ---- Integer to floating ------------------------------------------------------------------
@@ -519,8 +480,8 @@ void check_int_to_float_blocks() {
         for (auto& v : x) v = integer_value<S>(rng);
         return x;
     };
-    const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
-        return detail::int_to_float_with_map<S, D, M>(s, d, ScalarMap<S, D>{}, n);
+    const auto blocks = [](SrcSlice<S> s, DstSlice<D> d, std::size_t) {
+        return convert_slice_int_to_float<S, D>(s, d, IntToFloatConfig<S, D>{{}, M});
     };
     const auto elements = [](SrcSlice<S> s, DstSlice<D> d, std::size_t n) {
         return detail::int_to_float_loop<S, D, M, false>(s, d, ScalarMap<S, D>{}, n);
@@ -541,7 +502,10 @@ void check_int_to_float_pair() {
     check_int_to_float_blocks<S, D, RoundingMode::NearestAway>();
 }
 
-TEST(IntToFloatBlocks, Float16TargetsMatchTheElementLoop) {
+class IntToFloatBlocks : public LevelTest {};
+PELM_OSSREL_FOR_EVERY_LEVEL(IntToFloatBlocks);
+
+TEST_P(IntToFloatBlocks, Float16TargetsMatchTheElementLoop) {
     check_int_to_float_pair<std::int8_t, f16>();
     check_int_to_float_pair<std::uint8_t, f16>();
     check_int_to_float_pair<std::int16_t, f16>();
@@ -552,14 +516,7 @@ TEST(IntToFloatBlocks, Float16TargetsMatchTheElementLoop) {
     check_int_to_float_pair<std::uint64_t, f16>();
 }
 
-TEST(IntToFloatBlocks, Float16TargetsWithoutF16CMatchTheElementLoop) {
-    const WithoutF16C software;
-    check_int_to_float_pair<std::int16_t, f16>();
-    check_int_to_float_pair<std::uint32_t, f16>();
-    check_int_to_float_pair<std::int64_t, f16>();
-}
-
-TEST(IntToFloatBlocks, Float32TargetsMatchTheElementLoop) {
+TEST_P(IntToFloatBlocks, Float32TargetsMatchTheElementLoop) {
     check_int_to_float_pair<std::int32_t, float>();
     check_int_to_float_pair<std::uint32_t, float>();
     check_int_to_float_pair<std::int64_t, float>();
@@ -570,13 +527,13 @@ TEST(IntToFloatBlocks, Float32TargetsMatchTheElementLoop) {
 // the general adjust_to_mode.
 template <class T, class S>
 void expect_adjustment_matches(S x) {
-    const T r = detail::int_to_float_nearest<T>(x);
+    const T r = detail::int_nearest<T>(x);
     const double s = static_cast<double>(x);
     const auto check = [&](auto mode) {
         constexpr RoundingMode M = decltype(mode)::value;
         const T general = adjust_to_mode<M>(r, s, s < 0.0);
-        const T stepped = detail::adjust_integer_source<M>(r, s);
-        ASSERT_EQ(detail::pattern(general), detail::pattern(stepped))
+        const T stepped = adjust_integer_source<M>(r, s);
+        ASSERT_EQ(pattern(general), pattern(stepped))
             << "source " << std::to_string(x) << " mode " << static_cast<int>(M);
     };
     check(std::integral_constant<RoundingMode, RoundingMode::TowardsZero>{});
@@ -584,7 +541,7 @@ void expect_adjustment_matches(S x) {
     check(std::integral_constant<RoundingMode, RoundingMode::TowardsNegative>{});
 }
 
-TEST(IntToFloatBlocks, SteppedAdjustmentEqualsTheGeneralOne) {
+TEST(IntToFloatAdjustment, SteppedAdjustmentEqualsTheGeneralOne) {
     // Every integer that float16 can reach and a margin beyond its overflow.
     for (std::int32_t x = -140000; x <= 140000; ++x) {
         expect_adjustment_matches<f16>(x);
@@ -605,10 +562,10 @@ TEST(IntToFloatBlocks, SteppedAdjustmentEqualsTheGeneralOne) {
 
 // ---- Integer to integer -------------------------------------------------------------------
 //
-// convert_slice_int_to_int without a scalar map, through the loops this processor selects and
-// again through the baseline loops, against element loops written from D's limits: every
-// length to 140, an element outside D's range at every position, the others drawn from D's
-// limits, their neighbours inside, small and arbitrary values.
+// convert_slice_int_to_int without a scalar map, through the bodies of each level, against
+// element loops written from D's limits: every length to 140, an element outside D's range at
+// every position, the others drawn from D's limits, their neighbours inside, small and arbitrary
+// values.
 
 // A value of S that D holds: a limit of D, a neighbour of one inside, a small or an arbitrary one;
 // with `upper_half`, only from the upper half of D's range (so that a block of them differs from
@@ -667,9 +624,9 @@ D clamp_reference(S v) {
 }
 
 template <class S, class D>
-void check_int_blocks(std::uint8_t oor, const std::string& path) {
+void check_int_blocks(OutOfRange oor, const std::string& path) {
     const std::string pair = type_name<S>() + "->" + type_name<D>();
-    std::mt19937_64 rng(std::hash<std::string>{}(pair + std::to_string(oor)));
+    std::mt19937_64 rng(std::hash<std::string>{}(pair + std::to_string(static_cast<int>(oor))));
     const auto make = [&](std::size_t n, std::size_t position) {
         std::vector<S> x(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -679,31 +636,39 @@ void check_int_blocks(std::uint8_t oor, const std::string& path) {
         }
         return x;
     };
-    const OptionalOutOfRangeMode mode =
-        oor == kAbsent ? OptionalOutOfRangeMode{} : OptionalOutOfRangeMode(static_cast<OutOfRangeMode>(oor));
+    const OptionalOutOfRangeMode mode = optional_mode(oor);
     const auto blocks = [&](SrcSlice<S> s, DstSlice<D> d, std::size_t) {
         return convert_slice_int_to_int<S, D>(s, d, IntToIntConfig<S, D>{{}, mode});
     };
     const auto elements = [&](SrcSlice<S> s, DstSlice<D> d, std::size_t n) -> CastResult {
-        if (oor == kAbsent) return int_to_int_detail::convert_checked_elements<S, D>(s, d, n);
+        if (oor == kAbsent) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (!std::in_range<D>(s[i])) {
+                    return CastError::out_of_range(static_cast<double>(s[i]),
+                                                   static_cast<double>(int_to_int_detail::kLo<S, D>),
+                                                   static_cast<double>(int_to_int_detail::kHi<S, D>));
+                }
+                d.set(i, static_cast<D>(s[i]));
+            }
+            return std::nullopt;
+        }
         for (std::size_t i = 0; i < n; ++i) d.set(i, oor == kClamp ? clamp_reference<S, D>(s[i]) : static_cast<D>(s[i]));
         return std::nullopt;
     };
     sweep_lengths_and_positions<S, D>(make, blocks, elements, pair + " " + path, 140);
 }
 
-// The loops this processor takes, then the baseline ones.
-void check_int_blocks_on_both_paths(std::uint8_t oor) {
-    const std::string selected = has_x86_64_v3() ? "x86-64-v3" : "baseline";
-    for_each_core_int_pair([&]<class S, class D>() { check_int_blocks<S, D>(oor, selected); });
-    if (::testing::Test::HasFatalFailure()) return;
-    const WithoutX86_64V3 baseline;
-    for_each_core_int_pair([&]<class S, class D>() { check_int_blocks<S, D>(oor, "baseline"); });
-}
+class IntToIntBlocks : public LevelTest {
+protected:
+    void check(OutOfRange oor) {
+        for_each_core_int_pair([&]<class S, class D>() { check_int_blocks<S, D>(oor, std::string(level_name(level()))); });
+    }
+};
+PELM_OSSREL_FOR_EVERY_LEVEL(IntToIntBlocks);
 
-TEST(IntToIntBlocks, CheckedLoopsMatchTheElementLoop) { check_int_blocks_on_both_paths(kAbsent); }
-TEST(IntToIntBlocks, ClampLoopsMatchTheElementLoop) { check_int_blocks_on_both_paths(kClamp); }
-TEST(IntToIntBlocks, WrapLoopsMatchTheElementLoop) { check_int_blocks_on_both_paths(kWrap); }
+TEST_P(IntToIntBlocks, CheckedLoopsMatchTheElementLoop) { check(kAbsent); }
+TEST_P(IntToIntBlocks, ClampLoopsMatchTheElementLoop) { check(kClamp); }
+TEST_P(IntToIntBlocks, WrapLoopsMatchTheElementLoop) { check(kWrap); }
 
 }  // namespace
 }  // namespace pelm_ossrel

@@ -1,4 +1,4 @@
-// The processor feature word and the x86-64-v3 answer.
+// The processor feature word and the processor level chosen from it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cpu_features.hpp"
+#include "simd/bodies.hpp"
+#include "simd/level.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -16,18 +18,6 @@ TEST(CpuFeatures, CachedWordEqualsAFreshProbeAndIsNeverZero) {
     EXPECT_NE(word & kCpuProbed, 0u);
     EXPECT_EQ(word, probe_cpu_features());
     EXPECT_EQ(cpu_feature_word(), word);  // stays fixed
-}
-
-TEST(CpuFeatures, CpuHasNeedsEveryRequestedBit) {
-    const std::uint64_t word = cpu_feature_word();
-    EXPECT_TRUE(cpu_has(0));
-    EXPECT_TRUE(cpu_has(kCpuProbed));
-    const std::uint64_t all[] = {kCpuSSE3, kCpuSSSE3, kCpuSSE41, kCpuSSE42, kCpuPOPCNT, kCpuAVX,  kCpuAVX2,
-                                 kCpuBMI1, kCpuBMI2,  kCpuFMA,   kCpuLZCNT, kCpuF16C};
-    for (std::uint64_t a : all) {
-        EXPECT_EQ(cpu_has(a), (word & a) != 0) << a;
-        for (std::uint64_t b : all) EXPECT_EQ(cpu_has(a | b), (word & a) != 0 && (word & b) != 0);
-    }
 }
 
 TEST(CpuFeatures, BitsAreDistinct) {
@@ -55,13 +45,51 @@ TEST(CpuFeatures, LevelTestNeedsEachOfItsFeaturesAndNothingElse) {
                                                  kCpuAVX2, kCpuBMI1, kCpuBMI2, kCpuFMA, kCpuLZCNT}));
 }
 
-TEST(CpuFeatures, CachedLevelAnswerAgreesWithTheWord) {
-    const bool v3 = has_x86_64_v3();
-    EXPECT_EQ(v3, x86_64_v3_from_word(cpu_feature_word()));
-    EXPECT_EQ(has_x86_64_v3(), v3);
-    if (v3) {
-        for (std::uint64_t b : kX8664V3Features) EXPECT_TRUE(cpu_has(b)) << b;
+TEST(Levels, ChosenFromTheFeatureWord) {
+    std::uint64_t v3 = kCpuProbed;
+    for (std::uint64_t b : kX8664V3Features) v3 |= b;
+    EXPECT_EQ(level_from_feature_word(v3 | kCpuF16C), Level::Avx2);
+    EXPECT_EQ(level_from_feature_word(v3), Level::Avx) << "the x86-64-v3 bodies convert binary16 with F16C";
+    EXPECT_EQ(level_from_feature_word((v3 | kCpuF16C) & ~kCpuAVX2), Level::Avx);
+    EXPECT_EQ(level_from_feature_word(kCpuProbed | kCpuAVX), Level::Avx);
+    EXPECT_EQ(level_from_feature_word(kCpuProbed | kCpuAVX | kCpuF16C), Level::Avx);
+    EXPECT_EQ(level_from_feature_word(kCpuProbed | kCpuSSE3 | kCpuSSSE3 | kCpuSSE41 | kCpuSSE42), Level::Generic);
+    EXPECT_EQ(level_from_feature_word(kCpuProbed), Level::Generic);
+}
+
+TEST(Levels, DetectedLevelAgreesWithTheWord) {
+    EXPECT_EQ(detected_level(), level_from_feature_word(cpu_feature_word()));
+    EXPECT_EQ(active_level(), detected_level());
+    for (Level level : kAllLevels) EXPECT_EQ(level_available(level), level <= detected_level()) << level_name(level);
+    EXPECT_TRUE(level_available(Level::Generic));
+}
+
+TEST(Levels, ScopedCapsNestAndRestore) {
+    const Level detected = detected_level();
+    {
+        const ScopedLevelCap generic(Level::Generic);
+        EXPECT_EQ(active_level(), Level::Generic);
+        EXPECT_EQ(&simd::active_bodies(), &simd::bodies_for(Level::Generic));
+        {
+            // A cap never raises the level.
+            const ScopedLevelCap widest(Level::Avx2);
+            EXPECT_EQ(active_level(), detected);
+        }
+        EXPECT_EQ(active_level(), Level::Generic);
     }
+    EXPECT_EQ(active_level(), detected);
+    const ScopedLevelCap avx(Level::Avx);
+    EXPECT_EQ(active_level(), detected < Level::Avx ? detected : Level::Avx);
+}
+
+TEST(Levels, TablesNameTheirLevel) {
+    for (Level level : kAllLevels) {
+        if (!level_available(level)) continue;
+        EXPECT_EQ(simd::bodies_for(level).level, level) << level_name(level);
+    }
+    EXPECT_EQ(level_name(Level::Generic), "generic");
+    EXPECT_EQ(level_name(Level::Avx), "avx");
+    EXPECT_EQ(level_name(Level::Avx2), "avx2");
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -87,10 +115,10 @@ TEST(CpuFeatures, AgreesWithTheCompilersOwnDetection) {
         {kCpuLZCNT, __builtin_cpu_supports("lzcnt") != 0, "lzcnt"},
         {kCpuF16C, __builtin_cpu_supports("f16c") != 0, "f16c"},
     };
-    for (const Row& r : rows) EXPECT_EQ(cpu_has(r.bit), r.runtime) << r.name;
-    // The compiler's level also asks for MOVBE and F16C, so it can only be stricter.
+    for (const Row& r : rows) EXPECT_EQ((cpu_feature_word() & r.bit) != 0, r.runtime) << r.name;
+    // The compiler's level also asks for MOVBE, so it can only be stricter.
     if (__builtin_cpu_supports("x86-64-v3")) {
-        EXPECT_TRUE(has_x86_64_v3());
+        EXPECT_EQ(detected_level(), Level::Avx2);
     }
 }
 #endif

@@ -1,7 +1,7 @@
-// Binary16 operations: conversions (software, F16C and the dispatching forms), add, sub, abs
-// and the IEEE comparisons. Tables of edge cases by whole bit pattern, then exhaustive checks:
-// every binary16 pattern against an arithmetic reference, every binary32 pattern through the
-// software conversion against F16C.
+// Binary16 operations: conversions (the software forms, and the runs of every processor level's
+// bodies, F16C at the x86-64-v3 level), add, sub, abs and the IEEE comparisons. Tables of edge
+// cases by whole bit pattern, then exhaustive checks: every binary16 pattern against an
+// arithmetic reference, every binary32 pattern through the software conversion against F16C.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "cpu_features.hpp"
 #include "f16.hpp"
-#include "f16c/f16c.hpp"
+#include "float_to_float.hpp"
+#include "support/levels.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -29,10 +29,21 @@ std::string hex(std::uint64_t v) {
 std::uint32_t bits32(float x) { return std::bit_cast<std::uint32_t>(x); }
 std::uint64_t bits64(double x) { return std::bit_cast<std::uint64_t>(x); }
 
-bool have_f16c() { return cpu_has(kCpuF16C); }
+using testing_support::LevelTest;
 
-#define SKIP_WITHOUT_F16C() \
-    if (!have_f16c()) GTEST_SKIP() << "this processor has no F16C (or the OS does not save AVX state)"
+// n binary32 values at src (unaligned bytes) to binary16 at dst, and back, through the floating
+// conversions of the active level: its bodies for the whole blocks, the element loop for the rest.
+void f32_run_to_f16(const unsigned char* src, unsigned char* dst, std::size_t n) {
+    const CastConfig<float, f16> clamp{{}, OutOfRangeMode::Clamp, RoundingMode::NearestEven};
+    ASSERT_FALSE((convert_slice_float_to_float<float, f16>(SrcSlice<float>(src, n), DstSlice<f16>(dst, n), clamp)));
+}
+void f16_run_to_f32(const unsigned char* src, unsigned char* dst, std::size_t n) {
+    ASSERT_FALSE((convert_slice_float_to_float<f16, float>(SrcSlice<f16>(src, n), DstSlice<float>(dst, n), {})));
+}
+
+// Binary16 runs at each level; the x86-64-v3 level converts them with F16C.
+class F16Runs : public LevelTest {};
+PELM_OSSREL_FOR_EVERY_LEVEL(F16Runs);
 
 // ---- Reference model: field arithmetic, no bit assembly ------------------------------------
 
@@ -157,9 +168,6 @@ TEST(F16Convert, F32ToF16Table) {
         EXPECT_EQ(hex(f32_to_f16_soft(x).bits), hex(r.expected));
         EXPECT_EQ(hex(f32_to_f16(x).bits), hex(r.expected));
         EXPECT_EQ(hex(ref_f32_to_f16(r.x)), hex(r.expected));
-        if (have_f16c()) {
-            EXPECT_EQ(hex(f32_to_f16_x86_f16c(x).bits), hex(r.expected));
-        }
     }
 }
 
@@ -197,9 +205,6 @@ TEST(F16Convert, WideningTable) {
         EXPECT_EQ(hex(bits32(f16_to_f32(h))), hex(r.as_f32));
         EXPECT_EQ(hex(bits64(f16_to_f64_soft(h))), hex(r.as_f64));
         EXPECT_EQ(hex(bits64(f16_to_f64(h))), hex(r.as_f64));
-        if (have_f16c()) {
-            EXPECT_EQ(hex(bits32(f16_to_f32_x86_f16c(h))), hex(r.as_f32));
-        }
     }
 }
 
@@ -315,20 +320,6 @@ TEST(F16Convert, EveryBinary16ToF32AndF64MatchesTheReference) {
     }
 }
 
-TEST(F16Convert, EveryBinary16ToF32SoftMatchesF16C) {
-    SKIP_WITHOUT_F16C();
-    int failures = 0;
-    for (std::uint32_t b = 0; b < 65536u && failures < 10; ++b) {
-        const f16 h{static_cast<std::uint16_t>(b)};
-        const std::uint32_t soft = bits32(f16_to_f32_soft(h));
-        const std::uint32_t hw = bits32(f16_to_f32_x86_f16c(h));
-        if (soft != hw) {
-            ++failures;
-            ADD_FAILURE() << hex(b) << ": soft " << hex(soft) << ", F16C " << hex(hw);
-        }
-    }
-}
-
 TEST(F16Convert, EveryBinary16SurvivesTheRoundTrip) {
     // Narrowing what was widened gives the pattern back; a NaN comes back quiet.
     for (std::uint32_t b = 0; b < 65536u; ++b) {
@@ -349,16 +340,14 @@ TEST(F16Convert, SampledBinary32ToF16MatchesTheReference) {
     // Every 61st pattern, which visits every residue of the 13 discarded bits, plus every 7th
     // pattern of the exponents at the edges of the subnormal, normal and overflow ranges.
     int failures = 0;
-    const bool f16c = have_f16c();
     auto check = [&](std::uint32_t u) {
         const float x = std::bit_cast<float>(u);
         const std::uint16_t want = ref_f32_to_f16(u);
         const std::uint16_t soft = f32_to_f16_soft(x).bits;
         const std::uint16_t dispatched = f32_to_f16(x).bits;
-        const std::uint16_t hw = f16c ? f32_to_f16_x86_f16c(x).bits : want;
-        if ((soft != want || dispatched != want || hw != want) && ++failures <= 10)
+        if ((soft != want || dispatched != want) && ++failures <= 10)
             ADD_FAILURE() << hex(u) << ": soft " << hex(soft) << ", dispatched " << hex(dispatched)
-                          << ", F16C " << hex(hw) << ", reference " << hex(want);
+                          << ", reference " << hex(want);
     };
     for (std::uint64_t u = 0; u <= 0xFFFFFFFFu; u += 61) check(static_cast<std::uint32_t>(u));
     for (std::uint32_t e : {101u, 102u, 112u, 113u, 142u, 143u}) {
@@ -369,8 +358,8 @@ TEST(F16Convert, SampledBinary32ToF16MatchesTheReference) {
     EXPECT_EQ(failures, 0);
 }
 
-// Runs f32_to_f16_soft against the F16C bulk conversion over the patterns [first, last], in
-// chunks, and returns the number of mismatches (reporting the first few).
+// Runs f32_to_f16_soft against the active level's run conversion over the patterns [first, last],
+// in chunks, and returns the number of mismatches (reporting the first few).
 std::uint64_t compare_soft_with_f16c_bulk(std::uint64_t first, std::uint64_t last) {
     constexpr std::size_t kChunk = 1u << 16;
     std::vector<std::uint32_t> src(kChunk);
@@ -379,8 +368,7 @@ std::uint64_t compare_soft_with_f16c_bulk(std::uint64_t first, std::uint64_t las
     for (std::uint64_t base = first; base <= last; base += kChunk) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, last - base + 1));
         for (std::size_t i = 0; i < n; ++i) src[i] = static_cast<std::uint32_t>(base + i);
-        f32_to_f16_x86_f16c_n(reinterpret_cast<const unsigned char*>(src.data()),
-                              reinterpret_cast<unsigned char*>(hw.data()), n);
+        f32_run_to_f16(reinterpret_cast<const unsigned char*>(src.data()), reinterpret_cast<unsigned char*>(hw.data()), n);
         std::size_t chunk_mismatches = 0;
         for (std::size_t i = 0; i < n; ++i)
             chunk_mismatches += f32_to_f16_soft(std::bit_cast<float>(src[i])).bits != hw[i];
@@ -398,49 +386,50 @@ std::uint64_t compare_soft_with_f16c_bulk(std::uint64_t first, std::uint64_t las
     return mismatches;
 }
 
-TEST(F16Convert, EveryPositiveBinary32ToF16SoftMatchesF16C) {
-    SKIP_WITHOUT_F16C();
+// Over all 2^32 patterns only where the level's conversion is not the software one itself.
+#define PELM_OSSREL_SKIP_SOFTWARE_LEVEL()                                                        \
+    if (level() != Level::Avx2)                                                                   \
+    GTEST_SKIP() << "the " << level_name(level()) << " level converts binary16 with the software " \
+                                                     "forms tested above"
+
+TEST_P(F16Runs, EveryPositiveBinary32ToF16SoftMatchesTheLevel) {
+    PELM_OSSREL_SKIP_SOFTWARE_LEVEL();
     EXPECT_EQ(compare_soft_with_f16c_bulk(0x00000000u, 0x7FFFFFFFu), 0u);
 }
 
-TEST(F16Convert, EveryNegativeBinary32ToF16SoftMatchesF16C) {
-    SKIP_WITHOUT_F16C();
+TEST_P(F16Runs, EveryNegativeBinary32ToF16SoftMatchesTheLevel) {
+    PELM_OSSREL_SKIP_SOFTWARE_LEVEL();
     EXPECT_EQ(compare_soft_with_f16c_bulk(0x80000000u, 0xFFFFFFFFu), 0u);
 }
 
-// ---- Bulk F16C helpers --------------------------------------------------------------------------
+// ---- Runs at each level ---------------------------------------------------------------------
 
-TEST(F16CBulk, WidensEveryPatternLikeTheScalarForm) {
-    SKIP_WITHOUT_F16C();
+TEST_P(F16Runs, WidensEveryPatternLikeTheScalarForm) {
     std::vector<std::uint16_t> src(65536);
     for (std::uint32_t b = 0; b < 65536u; ++b) src[b] = static_cast<std::uint16_t>(b);
     std::vector<std::uint32_t> dst(65536, 0xDEADBEEFu);
-    f16_to_f32_x86_f16c_n(reinterpret_cast<const unsigned char*>(src.data()),
-                          reinterpret_cast<unsigned char*>(dst.data()), src.size());
+    f16_run_to_f32(reinterpret_cast<const unsigned char*>(src.data()), reinterpret_cast<unsigned char*>(dst.data()),
+                   src.size());
     for (std::uint32_t b = 0; b < 65536u; ++b) {
         const std::uint32_t want = bits32(f16_to_f32_soft(f16{src[b]}));
         ASSERT_EQ(hex(dst[b]), hex(want)) << "pattern " << hex(b);
-        ASSERT_EQ(hex(bits32(f16_to_f32_x86_f16c(f16{src[b]}))), hex(want)) << "pattern " << hex(b);
     }
 }
 
-TEST(F16CBulk, NarrowsEveryWidenedPatternAndASampleLikeTheScalarForm) {
-    SKIP_WITHOUT_F16C();
+TEST_P(F16Runs, NarrowsEveryWidenedPatternAndASampleLikeTheScalarForm) {
     std::vector<float> src;
     for (std::uint32_t b = 0; b < 65536u; ++b) src.push_back(f16_to_f32_soft(f16{static_cast<std::uint16_t>(b)}));
     for (std::uint64_t u = 0; u <= 0xFFFFFFFFu; u += 4093) src.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(u)));
     for (const auto& r : f32_to_f16_rows()) src.push_back(std::bit_cast<float>(r.x));
     std::vector<std::uint16_t> dst(src.size(), 0xBEEF);
-    f32_to_f16_x86_f16c_n(reinterpret_cast<const unsigned char*>(src.data()),
-                          reinterpret_cast<unsigned char*>(dst.data()), src.size());
+    f32_run_to_f16(reinterpret_cast<const unsigned char*>(src.data()), reinterpret_cast<unsigned char*>(dst.data()),
+                   src.size());
     for (std::size_t i = 0; i < src.size(); ++i) {
-        ASSERT_EQ(hex(dst[i]), hex(f32_to_f16_x86_f16c(src[i]).bits)) << "input " << hex(bits32(src[i]));
         ASSERT_EQ(hex(dst[i]), hex(f32_to_f16_soft(src[i]).bits)) << "input " << hex(bits32(src[i]));
     }
 }
 
-TEST(F16CBulk, EveryLengthAndMisalignmentWritesExactlyNElements) {
-    SKIP_WITHOUT_F16C();
+TEST_P(F16Runs, EveryLengthAndMisalignmentWritesExactlyNElements) {
     constexpr std::size_t kMax = 40;
     constexpr unsigned char kGuard = 0xA5;
     for (std::size_t offset : {0u, 1u, 3u}) {
@@ -456,8 +445,8 @@ TEST(F16CBulk, EveryLengthAndMisalignmentWritesExactlyNElements) {
             }
             std::vector<unsigned char> f_dst(offset + 4 * kMax + 8, kGuard);
             std::vector<unsigned char> h_dst(offset + 2 * kMax + 8, kGuard);
-            f16_to_f32_x86_f16c_n(h_src.data() + offset, f_dst.data() + offset, n);
-            f32_to_f16_x86_f16c_n(f_src.data() + offset, h_dst.data() + offset, n);
+            f16_run_to_f32(h_src.data() + offset, f_dst.data() + offset, n);
+            f32_run_to_f16(f_src.data() + offset, h_dst.data() + offset, n);
             for (std::size_t i = 0; i < n; ++i) {
                 std::uint16_t h, hn;
                 float x, xw;
@@ -465,8 +454,8 @@ TEST(F16CBulk, EveryLengthAndMisalignmentWritesExactlyNElements) {
                 std::memcpy(&xw, &f_dst[offset + 4 * i], 4);
                 std::memcpy(&x, &f_src[offset + 4 * i], 4);
                 std::memcpy(&hn, &h_dst[offset + 2 * i], 2);
-                EXPECT_EQ(hex(bits32(xw)), hex(bits32(f16_to_f32_x86_f16c(f16{h})))) << "element " << i;
-                EXPECT_EQ(hex(hn), hex(f32_to_f16_x86_f16c(x).bits)) << "element " << i;
+                EXPECT_EQ(hex(bits32(xw)), hex(bits32(f16_to_f32_soft(f16{h})))) << "element " << i;
+                EXPECT_EQ(hex(hn), hex(f32_to_f16_soft(x).bits)) << "element " << i;
             }
             for (std::size_t j = 0; j < offset; ++j) {
                 EXPECT_EQ(f_dst[j], kGuard);

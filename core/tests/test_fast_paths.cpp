@@ -1,6 +1,5 @@
-// The fast-path selection: the three answers, the choice of the widest level the processor has
-// (also on simulated processors with fewer features), the first-use probe, and the work the
-// selection declines.
+// The fast-path selection: the three answers, the bodies of the active level (every level this
+// processor has, through a cap), and the work the selection declines.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -10,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "cpu_features.hpp"
 #include "element_types.hpp"
 #include "fast_paths.hpp"
+#include "support/levels.hpp"
+#include "support/buffers.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -27,14 +27,8 @@ const std::string kFloatOverflowMessage =
     "[-340282346638528860000000000000000000000, 340282346638528860000000000000000000000]. "
     "Set out_of_range='clamp' or out_of_range='wrap' to handle this.";
 
-template <class T>
-SrcSlice<T> in(const std::vector<T>& v) {
-    return SrcSlice<T>(v.data(), v.size());
-}
-template <class T>
-DstSlice<T> out(std::vector<T>& v) {
-    return DstSlice<T>(v.data(), v.size());
-}
+using testing_support::in;
+using testing_support::out;
 
 template <class T>
 std::vector<std::uint32_t> float_patterns(const std::vector<T>& v) {
@@ -57,8 +51,8 @@ TEST(FastPathResult, ThreeAnswers) {
         {FastPathResult::handled(), FastPathResult::Outcome::Handled, true, std::nullopt},
         {FastPathResult::not_handled(), FastPathResult::Outcome::NotHandled, false, std::nullopt},
         {FastPathResult::failed(error), FastPathResult::Outcome::Failed, true, error},
-        {FastPathResult::from_kernel(std::nullopt), FastPathResult::Outcome::Handled, true, std::nullopt},
-        {FastPathResult::from_kernel(error), FastPathResult::Outcome::Failed, true, error},
+        {FastPathResult::from_body(std::nullopt), FastPathResult::Outcome::Handled, true, std::nullopt},
+        {FastPathResult::from_body(error), FastPathResult::Outcome::Failed, true, error},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.result.outcome(), c.outcome);
@@ -70,38 +64,9 @@ TEST(FastPathResult, ThreeAnswers) {
     }
 }
 
-// ---- Simulated processors -----------------------------------------------------------------
+// ---- Levels --------------------------------------------------------------------------------
 
-// Replaces the process-wide processor answers for the life of the guard, so that the selection
-// can be watched on processors with fewer features than this one (or before the first probe).
-class SimulatedProcessor {
-public:
-    SimulatedProcessor(std::uint64_t feature_word, std::uint8_t x86_64_v3)
-        : word_(detail::g_cpu_feature_word.load()), v3_(detail::g_x86_64_v3.load()) {
-        detail::g_cpu_feature_word.store(feature_word);
-        detail::g_x86_64_v3.store(x86_64_v3);
-    }
-    ~SimulatedProcessor() {
-        detail::g_cpu_feature_word.store(word_);
-        detail::g_x86_64_v3.store(v3_);
-    }
-    SimulatedProcessor(const SimulatedProcessor&) = delete;
-    SimulatedProcessor& operator=(const SimulatedProcessor&) = delete;
-
-private:
-    std::uint64_t word_;
-    std::uint8_t v3_;
-};
-
-constexpr std::uint8_t kNo = 0;
-
-enum class Level { Avx2, Avx, Generic };
-
-Level widest_level() {
-    if (has_x86_64_v3()) return Level::Avx2;
-    if (cpu_has(kCpuAVX)) return Level::Avx;
-    return Level::Generic;
-}
+using testing_support::LevelTest;
 
 // Block sizes of a clamp kernel at the two vector levels (the portable kernel has none).
 struct Blocks {
@@ -163,35 +128,14 @@ void expect_selection(Level level) {
     }
 }
 
-TEST(FastPathSelection, RunsTheWidestLevelOfThisProcessor) { expect_selection(widest_level()); }
+class FastPathSelection : public LevelTest {};
+PELM_OSSREL_FOR_EVERY_LEVEL(FastPathSelection);
 
-TEST(FastPathSelection, RunsTheAvxKernelsWithoutTheX8664V3Level) {
-    if (!cpu_has(kCpuAVX)) GTEST_SKIP() << "this processor lacks AVX";
-    const SimulatedProcessor avx_only(cpu_feature_word(), kNo);
-    expect_selection(Level::Avx);
-}
-
-TEST(FastPathSelection, RunsThePortableKernelsOrDeclinesWithoutAvx) {
-    const SimulatedProcessor baseline(kCpuProbed | kCpuSSE3 | kCpuSSSE3 | kCpuSSE41 | kCpuSSE42, kNo);
-    expect_selection(Level::Generic);
-}
-
-TEST(FastPathSelection, ProbesTheProcessorOnFirstUse) {
-    const std::uint64_t word = cpu_feature_word();
-    const bool v3 = has_x86_64_v3();
-    const SimulatedProcessor unprobed(0, detail::kX8664V3Unprobed);
-    const std::vector<double> x = {1.5, 2.5};
-    std::vector<std::uint8_t> y(2);
-    EXPECT_EQ(try_f64_to_u8_clamp(in(x), out(y), RoundingMode::NearestEven).outcome(),
-              FastPathResult::Outcome::Handled);
-    EXPECT_EQ(y, (std::vector<std::uint8_t>{2, 2}));
-    EXPECT_EQ(detail::g_x86_64_v3.load(), v3 ? 1 : 0);
-    EXPECT_EQ(detail::g_cpu_feature_word.load(), word);
-}
+TEST_P(FastPathSelection, RunsTheBodiesOfTheActiveLevel) { expect_selection(level()); }
 
 // ---- What the selection declines ----------------------------------------------------------
 
-TEST(FastPathSelection, DeclinesNearestAway) {
+TEST_P(FastPathSelection, DeclinesNearestAway) {
     const std::vector<double> x = {0.5, 1.5, kInf, 3e9};
     const std::vector<float> xf = {0.5f, 1.5f};
     std::vector<std::uint8_t> u8(4, 9);
@@ -205,11 +149,11 @@ TEST(FastPathSelection, DeclinesNearestAway) {
     EXPECT_EQ(i32, std::vector<std::int32_t>(4, 9));
 }
 
-TEST(FastPathSelection, HandlesEmptyRuns) {
+TEST_P(FastPathSelection, HandlesEmptyRuns) {
     const std::vector<double> x;
     std::vector<float> y;
     EXPECT_EQ(try_f64_to_f32_nearest(in(x), out(y), true).outcome(),
-              widest_level() == Level::Generic ? FastPathResult::Outcome::NotHandled
+              level() == Level::Generic ? FastPathResult::Outcome::NotHandled
                                                : FastPathResult::Outcome::Handled);
     std::vector<std::uint8_t> u8;
     EXPECT_EQ(try_f64_to_u8_clamp(in(x), out(u8), RoundingMode::TowardsZero).outcome(),
@@ -284,17 +228,15 @@ void expect_offers(bool vector_level) {
     for (const Case& c : cases) EXPECT_EQ(c.run(), c.want) << c.what;
 }
 
-TEST(FastPathOffers, MadeOnlyUnderTheirConditions) { expect_offers(widest_level() != Level::Generic); }
+class FastPathOffers : public LevelTest {};
+PELM_OSSREL_FOR_EVERY_LEVEL(FastPathOffers);
 
-TEST(FastPathOffers, WithoutAvx) {
-    const SimulatedProcessor baseline(kCpuProbed | kCpuSSE3 | kCpuSSSE3 | kCpuSSE41 | kCpuSSE42, kNo);
-    expect_offers(false);
-}
+TEST_P(FastPathOffers, MadeOnlyUnderTheirConditions) { expect_offers(level() != Level::Generic); }
 
 // The offered work is the whole call: the values stored, and the overflow check requested
 // unless the mode is clamp.
-TEST(FastPathOffers, PassTheWholeCall) {
-    if (widest_level() == Level::Generic) GTEST_SKIP() << "this processor lacks AVX";
+TEST_P(FastPathOffers, PassTheWholeCall) {
+    if (level() == Level::Generic) GTEST_SKIP() << "the generic level has no body for float64 -> float32";
     const std::vector<double> x = {1.0, 1e39, 2.0};
     for (OptionalOutOfRangeMode range : {kAbsent, kWrap, kClamp}) {
         std::vector<float> y(3, 7.0f);

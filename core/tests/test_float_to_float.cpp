@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "exact_model.hpp"
+#include "support/exact_model.hpp"
 #include "float_to_float.hpp"
+#include "support/buffers.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -45,14 +46,8 @@ static_assert(!is_core_float_to_float_pair_v<float, float>);
 static_assert(!is_core_float_to_float_pair_v<double, double>);
 static_assert(!is_core_float_to_float_pair_v<std::int32_t, float>);
 
-template <class T>
-SrcSlice<T> in(const std::vector<T>& v) {
-    return SrcSlice<T>(v.data(), v.size());
-}
-template <class T>
-DstSlice<T> out(std::vector<T>& v) {
-    return DstSlice<T>(v.data(), v.size());
-}
+using testing_support::in;
+using testing_support::out;
 
 std::string range_error(const std::string& value, const std::string& lo, const std::string& hi) {
     return "Value " + value + " out of range [" + lo + ", " + hi +
@@ -89,7 +84,7 @@ void check_rows(const std::vector<Row>& rows, OptionalOutOfRangeMode oor) {
         for (int m = 0; m < 5; ++m) {
             EXPECT_EQ((convert_text<S, D>(static_cast<S>(row.x), static_cast<RoundingMode>(m), oor)),
                       row.expected[m])
-                << "source " << row.x << " mode " << m << " oor " << static_cast<int>(oor.raw());
+                << "source " << row.x << " mode " << m << " oor " << static_cast<int>(oor.rule());
         }
     }
 }
@@ -310,7 +305,7 @@ void differential(const std::vector<S>& sample) {
                     if (!ok) {
                         ++failures;
                         ADD_FAILURE() << "source pattern " << hex(exact_model::bits_of(sample[i])) << " mode "
-                                      << static_cast<int>(mode) << " oor " << static_cast<int>(oor.raw())
+                                      << static_cast<int>(mode) << " oor " << static_cast<int>(oor.rule())
                                       << ": got " << hex(exact_model::bits_of(dst[i]))
                                       << (want.error ? " where an error was expected" : "");
                         if (want.error) break;

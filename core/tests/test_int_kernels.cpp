@@ -1,8 +1,8 @@
-// The x86-64-v3 bodies of the integer-to-integer loops, called directly, against the baseline
-// loops of int_to_int.hpp: for each of the 38 pairs, runs of several lengths at odd byte
-// offsets, values from the limits of both types and their neighbours mixed with arbitrary
-// ones, and every byte of the destination buffer compared, around the run too. Skipped on a
-// processor without the level.
+// The integer-to-integer bodies of every processor level, called directly, against the element
+// loop of int_to_int.hpp: for each of the 38 pairs, runs of several lengths at odd byte offsets,
+// values from the limits of both types and their neighbours mixed with arbitrary ones, and every
+// byte of the destination buffer compared, around the run too. Levels this processor lacks are
+// skipped.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -15,18 +15,17 @@
 #include <utility>
 #include <vector>
 
-#include "cpu_features.hpp"
 #include "element_types.hpp"
-#include "int_pairs.hpp"
 #include "int_to_int.hpp"
 #include "modes.hpp"
-#include "simd/int_kernels.hpp"
+#include "simd/bodies.hpp"
+#include "support/int_pairs.hpp"
+#include "support/levels.hpp"
 
 namespace pelm_ossrel {
 namespace {
 
-using simd::IntCode;
-using simd::int_code_of;
+using testing_support::LevelTest;
 
 constexpr std::size_t kLengths[] = {0, 1, 2, 63, 64, 65, 127, 128, 129, 200, 1007, 3001};
 // Byte offsets of the source and destination runs inside their buffers.
@@ -130,19 +129,25 @@ std::size_t first_difference(const std::vector<unsigned char>& a, const std::vec
     return a.size();
 }
 
-// Clamp and wrap: the body against the baseline loop on the same run.
+// Clamp and wrap: the body against the element loop on the same run.
 template <class S, class D>
-void expect_transform_matches(const std::vector<S>& x, OutOfRangeMode mode, const std::string& what) {
+void expect_transform_matches(const simd::LevelBodies& bodies, const std::vector<S>& x, OutOfRange rule,
+                              const std::string& what) {
     using namespace int_to_int_detail;
     for (const auto& [src_offset, dst_offset] : kOffsets) {
         Buffers<S, D> body(x, src_offset, dst_offset);
         Buffers<S, D> baseline(x, src_offset, dst_offset);
-        if (mode == OutOfRangeMode::Clamp) {
-            simd::avx2::body::int_to_int_clamp(int_code_of<S>(), int_code_of<D>(), body.in(), body.out(), x.size());
-            transform<S, D, clamp_one<S, D>>(baseline.src_slice(), baseline.dst_slice(), x.size());
+        const simd::BodyModes modes{RoundingMode::NearestEven, rule};
+        if (rule == OutOfRange::Clamp) {
+            const simd::BodyResult r = pair_body<S, D>(bodies.int_to_int_clamp)(body.in(), body.out(), x.size(), modes);
+            ASSERT_EQ(r.done, x.size()) << what;
+            ASSERT_FALSE((int_to_int_loop<S, D, OutOfRange::Clamp, false>(baseline.src_slice(), baseline.dst_slice(),
+                                                                          {}, x.size())));
         } else {
-            simd::avx2::body::int_to_int_wrap(int_code_of<S>(), int_code_of<D>(), body.in(), body.out(), x.size());
-            convert_wrap<S, D>(baseline.src_slice(), baseline.dst_slice(), x.size());
+            const simd::BodyResult r = pair_body<S, D>(bodies.int_to_int_wrap)(body.in(), body.out(), x.size(), modes);
+            ASSERT_EQ(r.done, x.size()) << what;
+            ASSERT_FALSE((int_to_int_loop<S, D, OutOfRange::Wrap, false>(baseline.src_slice(), baseline.dst_slice(),
+                                                                         {}, x.size())));
         }
         const std::size_t at = first_difference(body.dst, baseline.dst);
         ASSERT_EQ(at, body.dst.size()) << what << " offsets " << src_offset << "/" << dst_offset
@@ -152,10 +157,9 @@ void expect_transform_matches(const std::vector<S>& x, OutOfRangeMode mode, cons
 }
 
 // Checked: the body stores the whole blocks before the first block holding a value D cannot
-// hold, exactly as the baseline element loop stores them, reports their count and writes
-// nothing else.
+// hold, exactly as the element loop stores them, reports their count and writes nothing else.
 template <class S, class D>
-void expect_checked_matches(const std::vector<S>& x, const std::string& what) {
+void expect_checked_matches(const simd::LevelBodies& bodies, const std::vector<S>& x, const std::string& what) {
     using namespace int_to_int_detail;
     std::size_t expected_done = x.size() - x.size() % 64;
     for (std::size_t i = 0; i < expected_done; ++i) {
@@ -167,10 +171,12 @@ void expect_checked_matches(const std::vector<S>& x, const std::string& what) {
     for (const auto& [src_offset, dst_offset] : kOffsets) {
         Buffers<S, D> body(x, src_offset, dst_offset);
         Buffers<S, D> baseline(x, src_offset, dst_offset);
-        const std::size_t done = simd::avx2::body::int_to_int_checked_blocks(int_code_of<S>(), int_code_of<D>(),
-                                                                            body.in(), body.out(), x.size());
-        ASSERT_EQ(done, expected_done) << what << " offsets " << src_offset << "/" << dst_offset;
-        const CastResult stored = convert_checked_elements<S, D>(baseline.src_slice(), baseline.dst_slice(), expected_done);
+        const simd::BodyResult r = pair_body<S, D>(bodies.int_to_int_checked)(
+            body.in(), body.out(), x.size(), simd::BodyModes{RoundingMode::NearestEven, OutOfRange::Absent});
+        ASSERT_EQ(r.done, expected_done) << what << " offsets " << src_offset << "/" << dst_offset;
+        ASSERT_EQ(r.status == simd::BodyResult::Status::Stopped, expected_done != x.size() - x.size() % 64) << what;
+        const CastResult stored = int_to_int_loop<S, D, OutOfRange::Absent, false>(
+            baseline.src_slice(), baseline.dst_slice(), {}, expected_done);
         ASSERT_FALSE(stored.has_value()) << what;
         const std::size_t at = first_difference(body.dst, baseline.dst);
         ASSERT_EQ(at, body.dst.size()) << what << " offsets " << src_offset << "/" << dst_offset
@@ -179,42 +185,38 @@ void expect_checked_matches(const std::vector<S>& x, const std::string& what) {
     }
 }
 
-class IntKernels : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!has_x86_64_v3()) GTEST_SKIP() << "this processor lacks the x86-64-v3 level";
-    }
-};
+class IntKernels : public LevelTest {};
+PELM_OSSREL_FOR_EVERY_LEVEL(IntKernels);
 
-TEST_F(IntKernels, ClampMatchesTheBaselineLoop) {
+TEST_P(IntKernels, ClampMatchesTheElementLoop) {
     for_each_core_int_pair([&]<class S, class D>() {
         std::mt19937_64 rng(std::hash<std::string>{}(pair_name<S, D>()));
         for (const std::size_t n : kLengths) {
-            expect_transform_matches<S, D>(mixed_values<S, D>(rng, n), OutOfRangeMode::Clamp,
+            expect_transform_matches<S, D>(bodies(), mixed_values<S, D>(rng, n), OutOfRange::Clamp,
                                            pair_name<S, D>() + " n=" + std::to_string(n));
             if (HasFatalFailure()) return;
         }
     });
 }
 
-TEST_F(IntKernels, WrapMatchesTheBaselineLoop) {
+TEST_P(IntKernels, WrapMatchesTheElementLoop) {
     for_each_core_int_pair([&]<class S, class D>() {
         std::mt19937_64 rng(std::hash<std::string>{}(pair_name<S, D>()));
         for (const std::size_t n : kLengths) {
-            expect_transform_matches<S, D>(mixed_values<S, D>(rng, n), OutOfRangeMode::Wrap,
+            expect_transform_matches<S, D>(bodies(), mixed_values<S, D>(rng, n), OutOfRange::Wrap,
                                            pair_name<S, D>() + " n=" + std::to_string(n));
             if (HasFatalFailure()) return;
         }
     });
 }
 
-TEST_F(IntKernels, CheckedStopsAtTheFirstBlockHoldingAValueOutside) {
+TEST_P(IntKernels, CheckedStopsAtTheFirstBlockHoldingAValueOutside) {
     for_each_core_int_pair([&]<class S, class D>() {
         std::mt19937_64 rng(std::hash<std::string>{}(pair_name<S, D>()));
         for (const std::size_t n : kLengths) {
             const std::string what = pair_name<S, D>() + " n=" + std::to_string(n);
-            expect_checked_matches<S, D>(inside_values<S, D>(rng, n), what + " all inside");
-            expect_checked_matches<S, D>(mixed_values<S, D>(rng, n), what + " mixed");
+            expect_checked_matches<S, D>(bodies(), inside_values<S, D>(rng, n), what + " all inside");
+            expect_checked_matches<S, D>(bodies(), mixed_values<S, D>(rng, n), what + " mixed");
             if (HasFatalFailure()) return;
             if (n == 0) continue;
             // One value outside: first, last of a block, first of the next, last, anywhere.
@@ -223,31 +225,28 @@ TEST_F(IntKernels, CheckedStopsAtTheFirstBlockHoldingAValueOutside) {
                 if (position >= n) continue;
                 std::vector<S> x = inside_values<S, D>(rng, n);
                 x[position] = outside_value<S, D>(rng);
-                expect_checked_matches<S, D>(x, what + " outside at " + std::to_string(position));
+                expect_checked_matches<S, D>(bodies(), x, what + " outside at " + std::to_string(position));
                 if (HasFatalFailure()) return;
             }
         }
     });
 }
 
-// Combinations the bodies do not serve leave the destination alone; the caller's own loop
-// then converts.
-TEST_F(IntKernels, OtherCombinationsAreLeftToTheCaller) {
-    const IntCode out_of_set = static_cast<IntCode>(200);
-    const std::pair<IntCode, IntCode> cases[] = {
-        {IntCode::I8, IntCode::I16},  {IntCode::U8, IntCode::U64},  {IntCode::I32, IntCode::I32},
-        {IntCode::U32, IntCode::I64}, {IntCode::U64, IntCode::U64}, {out_of_set, IntCode::I8},
-        {IntCode::I64, out_of_set},   {out_of_set, out_of_set},
-    };
-    std::vector<unsigned char> src(8 * 200, 0x81);
-    for (const auto& [s, d] : cases) {
-        std::vector<unsigned char> dst(8 * 200, kSentinel);
-        const std::vector<unsigned char> untouched = dst;
-        EXPECT_EQ(simd::avx2::body::int_to_int_checked_blocks(s, d, src.data(), dst.data(), 200), 0u);
-        simd::avx2::body::int_to_int_clamp(s, d, src.data(), dst.data(), 200);
-        simd::avx2::body::int_to_int_wrap(s, d, src.data(), dst.data(), 200);
-        EXPECT_EQ(dst, untouched) << static_cast<int>(s) << " -> " << static_cast<int>(d);
+// Pairs the bodies do not serve have none in the tables: their conversions never reach a body.
+TEST_P(IntKernels, OnlyTheNarrowingPairsHaveBodies) {
+    int served = 0;
+    for (int s = 0; s < simd::kElementCodes; ++s) {
+        for (int d = 0; d < simd::kElementCodes; ++d) {
+            const bool has = bodies().int_to_int_checked[s][d] != nullptr;
+            EXPECT_EQ(bodies().int_to_int_clamp[s][d] != nullptr, has) << s << " -> " << d;
+            EXPECT_EQ(bodies().int_to_int_wrap[s][d] != nullptr, has) << s << " -> " << d;
+            served += has ? 1 : 0;
+        }
     }
+    EXPECT_EQ(served, 38);
+    for_each_core_int_pair([&]<class S, class D>() {
+        EXPECT_NE((pair_body<S, D>(bodies().int_to_int_checked)), nullptr) << pair_name<S, D>();
+    });
 }
 
 }  // namespace

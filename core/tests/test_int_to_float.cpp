@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "exact_model.hpp"
+#include "support/exact_model.hpp"
 #include "int_to_float.hpp"
+#include "support/buffers.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -28,14 +29,8 @@ static_assert(!is_core_int_to_float_pair_v<std::uint8_t, float>);
 static_assert(!is_core_int_to_float_pair_v<std::int32_t, double>);
 static_assert(!is_core_int_to_float_pair_v<float, f16>);
 
-template <class T>
-SrcSlice<T> in(const std::vector<T>& v) {
-    return SrcSlice<T>(v.data(), v.size());
-}
-template <class T>
-DstSlice<T> out(std::vector<T>& v) {
-    return DstSlice<T>(v.data(), v.size());
-}
+using testing_support::in;
+using testing_support::out;
 
 template <class S, class D>
 std::uint64_t convert_bits(S x, RoundingMode mode) {

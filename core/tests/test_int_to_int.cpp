@@ -544,8 +544,8 @@ TEST_P(IntToInt, EveryLengthWithAndWithoutMap) {
                                                         : v);
                 }
                 const Outcome got = run(c);
-                EXPECT_EQ(got.message, "") << "mode " << int(mode.raw());
-                EXPECT_EQ(got.dst, expected) << "mode " << int(mode.raw());
+                EXPECT_EQ(got.message, "") << "mode " << int(mode.rule());
+                EXPECT_EQ(got.dst, expected) << "mode " << int(mode.rule());
                 EXPECT_TRUE(got.guards_intact);
             }
         }
@@ -558,7 +558,7 @@ TEST_P(IntToInt, MappedValueWinsOverEveryMode) {
     const i128 bad = first_outside().front();
     const i128 inside = bounds().lo + 1;
     for (OptionalOutOfRangeMode mode : {kClamp, kWrap, kAbsent}) {
-        SCOPED_TRACE(int(mode.raw()));
+        SCOPED_TRACE(int(mode.rule()));
         const Outcome got =
             run({{bad, inside, bounds().lo, bad}, mode, {{bad, 7}, {inside, bounds().hi}, {bad, 9}}});
         EXPECT_EQ(got.message, "");
@@ -572,7 +572,7 @@ TEST_P(IntToInt, UnequalLengthsConvertTheShorter) {
     const i128 bad = first_outside().front();
     const i128 u = kUntouched;
     for (OptionalOutOfRangeMode mode : {kClamp, kWrap, kAbsent}) {
-        SCOPED_TRACE(int(mode.raw()));
+        SCOPED_TRACE(int(mode.rule()));
         Outcome got = run({{0, 1, 2, 3, bad, bad, bad, bad, bad, bad}, mode, {}, 4});
         EXPECT_EQ(got.message, "");
         EXPECT_EQ(got.dst, (std::vector<i128>{0, 1, 2, 3}));

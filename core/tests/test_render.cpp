@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "cast_error.hpp"
+#include "render_number.hpp"
 
 namespace pelm_ossrel {
 namespace {

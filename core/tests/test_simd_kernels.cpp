@@ -1,4 +1,4 @@
-// The vector kernels of every processor level, called directly, against the element loops of
+// The fast-path bodies of every processor level, called directly, against the element loops of
 // the floating-to-integer and floating-to-floating families: the stored values for every length
 // from 0 to 40 under every rounding mode, the block rule that decides what a failing call has
 // written and which error it reports, and the fixed cases of the fast paths. A level that this
@@ -16,10 +16,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "cpu_features.hpp"
+#include "fast_paths.hpp"
 #include "float_to_float.hpp"
 #include "float_to_int.hpp"
-#include "simd/kernels.hpp"
+#include "simd/bodies.hpp"
+#include "support/levels.hpp"
+#include "support/mode_lists.hpp"
 
 namespace pelm_ossrel {
 namespace {
@@ -28,9 +30,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr float kInfF = std::numeric_limits<float>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-constexpr RoundingMode kModes[] = {RoundingMode::NearestEven, RoundingMode::TowardsZero,
-                                   RoundingMode::TowardsPositive, RoundingMode::TowardsNegative,
-                                   RoundingMode::NearestAway};
+using testing_support::kRoundingModes;
+using testing_support::rounding_name;
 
 const OptionalOutOfRangeMode kNoRange{};
 const OptionalOutOfRangeMode kClamp{OutOfRangeMode::Clamp};
@@ -42,26 +43,11 @@ using Rng = std::mt19937_64;
 
 // ---- Levels ------------------------------------------------------------------------------
 
-enum class Level { Avx2, Avx, Generic };
-
-std::string level_name(Level level) {
-    switch (level) {
-        case Level::Avx2: return "avx2";
-        case Level::Avx: return "avx";
-        case Level::Generic: return "generic";
-    }
-    return "?";
-}
-
-void PrintTo(Level level, std::ostream* os) { *os << level_name(level); }
-
-bool level_available(Level level) {
-    switch (level) {
-        case Level::Avx2: return has_x86_64_v3();
-        case Level::Avx: return cpu_has(kCpuAVX);
-        case Level::Generic: return true;
-    }
-    return false;
+// A level's body over two slices (the first min of their sizes elements), as a conversion result.
+template <class S, class D>
+CastResult call(simd::Body body, SrcSlice<S> src, DstSlice<D> dst, RoundingMode mode, OptionalOutOfRangeMode range) {
+    const std::size_t n = src.size() < dst.size() ? src.size() : dst.size();
+    return to_cast_result(body(src.bytes(), dst.bytes(), n, simd::BodyModes{mode, range.rule()}));
 }
 
 // ---- Buffers and comparisons --------------------------------------------------------------
@@ -167,9 +153,6 @@ T random_nan(Rng& rng) {
 // level (1 for the element-by-element kernels), the element loop it must match, values that
 // convert without error in every mode, and values that make an element fail.
 
-template <class S, class D>
-using ModeKernel = CastResult (*)(SrcSlice<S>, DstSlice<D>, RoundingMode) noexcept;
-
 struct F32ToU8Clamp {
     using S = float;
     using D = std::uint8_t;
@@ -177,14 +160,7 @@ struct F32ToU8Clamp {
     static inline const OptionalOutOfRangeMode kRange = kClamp;
     static inline const std::vector<D> kSentinels = {0xEE, 0x11};
 
-    static ModeKernel<S, D> at(Level level) {
-        switch (level) {
-            case Level::Avx2: return simd::avx2::f32_to_u8_clamp;
-            case Level::Avx: return simd::avx::f32_to_u8_clamp;
-            case Level::Generic: return simd::generic::f32_to_u8_clamp;
-        }
-        return nullptr;
-    }
+    static simd::Body at(Level level) { return simd::bodies_for(level).f32_to_u8_clamp; }
     static std::size_t block(Level level) { return level == Level::Avx2 ? 16 : level == Level::Avx ? 8 : 1; }
 
     static S draw(Rng& rng) {
@@ -210,14 +186,7 @@ struct F64ToU8Clamp {
     static inline const OptionalOutOfRangeMode kRange = kClamp;
     static inline const std::vector<D> kSentinels = {0xEE, 0x11};
 
-    static ModeKernel<S, D> at(Level level) {
-        switch (level) {
-            case Level::Avx2: return simd::avx2::f64_to_u8_clamp;
-            case Level::Avx: return simd::avx::f64_to_u8_clamp;
-            case Level::Generic: return simd::generic::f64_to_u8_clamp;
-        }
-        return nullptr;
-    }
+    static simd::Body at(Level level) { return simd::bodies_for(level).f64_to_u8_clamp; }
     static std::size_t block(Level level) { return level == Level::Avx2 ? 16 : level == Level::Avx ? 4 : 1; }
 
     static S draw(Rng& rng) {
@@ -243,14 +212,7 @@ struct F64ToI32Clamp {
     static inline const OptionalOutOfRangeMode kRange = kClamp;
     static inline const std::vector<D> kSentinels = {0x5A5A5A5A, -0x3C3C3C3C};
 
-    static ModeKernel<S, D> at(Level level) {
-        switch (level) {
-            case Level::Avx2: return simd::avx2::f64_to_i32_clamp;
-            case Level::Avx: return simd::avx::f64_to_i32_clamp;
-            case Level::Generic: return simd::generic::f64_to_i32_clamp;
-        }
-        return nullptr;
-    }
+    static simd::Body at(Level level) { return simd::bodies_for(level).f64_to_i32_clamp; }
     static std::size_t block(Level level) { return level == Level::Generic ? 1 : 4; }
 
     static S draw(Rng& rng) {
@@ -276,14 +238,7 @@ struct F64ToI32Check {
     static inline const OptionalOutOfRangeMode kRange = kNoRange;
     static inline const std::vector<D> kSentinels = {0x5A5A5A5A, -0x3C3C3C3C};
 
-    static ModeKernel<S, D> at(Level level) {
-        switch (level) {
-            case Level::Avx2: return simd::avx2::f64_to_i32_check;
-            case Level::Avx: return simd::avx::f64_to_i32_check;
-            case Level::Generic: return nullptr;
-        }
-        return nullptr;
-    }
+    static simd::Body at(Level level) { return simd::bodies_for(level).f64_to_i32_check; }
     static std::size_t block(Level) { return 4; }
 
     // Values that round into the int32 range in every mode.
@@ -367,27 +322,21 @@ void expect_block_rule(Level level, const std::vector<typename K::S>& x, Roundin
         std::copy(converted.begin(), converted.end(), expected.begin());
         const Misaligned<S> in(source);
         Misaligned<D> out(std::vector<D>(x.size() + kGuard, sentinel));
-        const CastResult got = K::at(level)(in.src(source.size()), out.dst(x.size() + extra_dst), mode);
-        SCOPED_TRACE(std::string(K::kName) + " at " + level_name(level) + ", n = " +
-                     std::to_string(x.size()) + ", mode " + std::string(to_str(mode)));
+        const CastResult got = call(K::at(level), in.src(source.size()), out.dst(x.size() + extra_dst), mode, K::kRange);
+        SCOPED_TRACE(std::string(K::kName) + " at " + std::string(level_name(level)) + ", n = " +
+                     std::to_string(x.size()) + ", mode " + rounding_name(mode));
         expect_same_error(got, want.error);
         EXPECT_EQ(patterns(out.values()), patterns(expected));
     }
 }
 
-class Kernels : public ::testing::TestWithParam<Level> {
-protected:
-    void SetUp() override {
-        if (!level_available(GetParam()))
-            GTEST_SKIP() << "this processor lacks the " << level_name(GetParam()) << " level";
-    }
-};
+class Kernels : public testing_support::LevelTest {};
 
 template <class K>
 void every_length_without_error(Level level, std::uint64_t rng_start) {
     if (K::at(level) == nullptr) return;
     Rng rng(rng_start);
-    for (RoundingMode mode : kModes) {
+    for (RoundingMode mode : kRoundingModes) {
         for (std::size_t n = 0; n <= 40; ++n) {
             for (int rep = 0; rep < 4; ++rep) {
                 std::vector<typename K::S> x(n);
@@ -412,7 +361,7 @@ template <class K>
 void one_failure_everywhere(Level level, std::uint64_t rng_start) {
     if (K::at(level) == nullptr) return;
     Rng rng(rng_start);
-    for (RoundingMode mode : kModes) {
+    for (RoundingMode mode : kRoundingModes) {
         for (std::size_t n = 1; n <= 40; ++n) {
             for (std::size_t p = 0; p < n; ++p) {
                 std::vector<typename K::S> x(n);
@@ -437,7 +386,7 @@ template <class K>
 void scattered_failures(Level level, std::uint64_t rng_start) {
     if (K::at(level) == nullptr) return;
     Rng rng(rng_start);
-    for (RoundingMode mode : kModes) {
+    for (RoundingMode mode : kRoundingModes) {
         for (std::size_t n = 0; n <= 40; ++n) {
             for (int rep = 0; rep < 6; ++rep) {
                 std::vector<typename K::S> x(n);
@@ -470,14 +419,14 @@ TEST_P(Kernels, ClampToTheUint8Range) {
     for (const Case& c : cases) {
         const Misaligned<double> in(x);
         Misaligned<std::uint8_t> out(std::vector<std::uint8_t>(x.size(), 0xEE));
-        EXPECT_FALSE(F64ToU8Clamp::at(GetParam())(in.src(x.size()), out.dst(x.size()), c.mode));
-        EXPECT_EQ(out.values(), c.want) << to_str(c.mode);
+        EXPECT_FALSE(call(F64ToU8Clamp::at(GetParam()), in.src(x.size()), out.dst(x.size()), c.mode, kClamp));
+        EXPECT_EQ(out.values(), c.want) << rounding_name(c.mode);
 
         std::vector<float> xf(x.begin(), x.end());
         const Misaligned<float> inf(xf);
         Misaligned<std::uint8_t> outf(std::vector<std::uint8_t>(x.size(), 0xEE));
-        EXPECT_FALSE(F32ToU8Clamp::at(GetParam())(inf.src(x.size()), outf.dst(x.size()), c.mode));
-        EXPECT_EQ(outf.values(), c.want) << to_str(c.mode);
+        EXPECT_FALSE(call(F32ToU8Clamp::at(GetParam()), inf.src(x.size()), outf.dst(x.size()), c.mode, kClamp));
+        EXPECT_EQ(outf.values(), c.want) << rounding_name(c.mode);
     }
 }
 
@@ -502,8 +451,8 @@ TEST_P(Kernels, NaNAtIndex17) {
 
         const Misaligned<double> in(x);
         Misaligned<std::uint8_t> out(std::vector<std::uint8_t>(c.n, 0xEE));
-        const CastResult error = F64ToU8Clamp::at(GetParam())(in.src(c.n), out.dst(c.n),
-                                                              RoundingMode::NearestEven);
+        const CastResult error =
+            call(F64ToU8Clamp::at(GetParam()), in.src(c.n), out.dst(c.n), RoundingMode::NearestEven, kClamp);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->message(), "Cannot cast NaN to integer type without scalar_map");
         EXPECT_EQ(out.values(), want) << "n = " << c.n;
@@ -515,7 +464,7 @@ protected:
     void SetUp() override {
         Kernels::SetUp();
         if (!IsSkipped() && F64ToI32Check::at(GetParam()) == nullptr)
-            GTEST_SKIP() << "no " << level_name(GetParam()) << " form of this kernel";
+            GTEST_SKIP() << "the " << level_name(GetParam()) << " level has no body for this conversion";
     }
 };
 
@@ -542,8 +491,8 @@ TEST_P(CheckKernel, ReportsTheElementBeforeRounding) {
     for (const Case& c : cases) {
         const Misaligned<double> in(c.x);
         Misaligned<std::int32_t> out(std::vector<std::int32_t>(c.x.size(), S));
-        const CastResult error = F64ToI32Check::at(GetParam())(in.src(c.x.size()), out.dst(c.x.size()),
-                                                               RoundingMode::NearestEven);
+        const CastResult error = call(F64ToI32Check::at(GetParam()), in.src(c.x.size()), out.dst(c.x.size()),
+                                      RoundingMode::NearestEven, kNoRange);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->message(), c.message);
         EXPECT_EQ(out.values(), c.want);
@@ -552,15 +501,11 @@ TEST_P(CheckKernel, ReportsTheElementBeforeRounding) {
 
 // ---- float64 -> float32 ------------------------------------------------------------------
 
-using NearestKernel = CastResult (*)(SrcSlice<double>, DstSlice<float>, bool) noexcept;
+simd::Body nearest_at(Level level) { return simd::bodies_for(level).f64_to_f32_nearest; }
 
-NearestKernel nearest_at(Level level) {
-    switch (level) {
-        case Level::Avx2: return simd::avx2::f64_to_f32_nearest;
-        case Level::Avx: return simd::avx::f64_to_f32_nearest;
-        case Level::Generic: return nullptr;
-    }
-    return nullptr;
+// The nearest body checks for overflows unless the out-of-range mode is clamp.
+CastResult call_nearest(Level level, SrcSlice<double> src, DstSlice<float> dst, bool check) {
+    return call(nearest_at(level), src, dst, RoundingMode::NearestEven, check ? kNoRange : kClamp);
 }
 
 class NearestKernelTest : public Kernels {
@@ -568,7 +513,7 @@ protected:
     void SetUp() override {
         Kernels::SetUp();
         if (!IsSkipped() && nearest_at(GetParam()) == nullptr)
-            GTEST_SKIP() << "no " << level_name(GetParam()) << " form of this kernel";
+            GTEST_SKIP() << "the " << level_name(GetParam()) << " level has no body for this conversion";
     }
 };
 
@@ -603,8 +548,8 @@ void expect_nearest(Level level, const std::vector<double>& x, bool check) {
 
     const Misaligned<double> in(x);
     Misaligned<float> out(std::vector<float>(x.size() + kGuard, sentinel));
-    const CastResult got = nearest_at(level)(in.src(x.size()), out.dst(x.size()), check);
-    SCOPED_TRACE(level_name(level) + ", n = " + std::to_string(x.size()) + (check ? ", check" : ""));
+    const CastResult got = call_nearest(level, in.src(x.size()), out.dst(x.size()), check);
+    SCOPED_TRACE(std::string(level_name(level)) + ", n = " + std::to_string(x.size()) + (check ? ", check" : ""));
     expect_same_error(got, want_error);
     EXPECT_EQ(patterns(out.values()), patterns(want));
 }
@@ -640,7 +585,7 @@ TEST_P(NearestKernelTest, FixedOverflow) {
     for (bool check : {true, false}) {
         const Misaligned<double> in(x);
         Misaligned<float> out(std::vector<float>(3, 7.0f));
-        const CastResult error = nearest_at(GetParam())(in.src(3), out.dst(3), check);
+        const CastResult error = call_nearest(GetParam(), in.src(3), out.dst(3), check);
         if (check) {
             ASSERT_TRUE(error);
             EXPECT_EQ(error->message(),
@@ -654,13 +599,9 @@ TEST_P(NearestKernelTest, FixedOverflow) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, Kernels, ::testing::Values(Level::Avx2, Level::Avx, Level::Generic),
-                         [](const auto& info) { return level_name(info.param); });
-INSTANTIATE_TEST_SUITE_P(Levels, CheckKernel, ::testing::Values(Level::Avx2, Level::Avx, Level::Generic),
-                         [](const auto& info) { return level_name(info.param); });
-INSTANTIATE_TEST_SUITE_P(Levels, NearestKernelTest,
-                         ::testing::Values(Level::Avx2, Level::Avx, Level::Generic),
-                         [](const auto& info) { return level_name(info.param); });
+PELM_OSSREL_FOR_EVERY_LEVEL(Kernels);
+PELM_OSSREL_FOR_EVERY_LEVEL(CheckKernel);
+PELM_OSSREL_FOR_EVERY_LEVEL(NearestKernelTest);
 
 }  // namespace
 }  // namespace pelm_ossrel

@@ -45,6 +45,9 @@ Result<py_ref> new_output_like(PyArrayObject* arr, int type_number);
 
 // The checks of a new output that is not empty: at most 32 axes (internal fault), byte strides
 // that form one row-major run (ValueError "Failed to get mutable slice from output array").
+// An array NumPy has just created in C order always passes the stride walk; the walk stays
+// because the frame writes the new array as one run, and this is the error the module's
+// interface names for a new array that is not one.
 Result<void> check_new_output(PyArrayObject* arr, npy_intp item_size);
 
 // Whether two byte ranges share memory.
