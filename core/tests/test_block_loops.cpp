@@ -269,7 +269,7 @@ TEST_P(FloatToIntBlocks, BodyStopsBeforeTheFirstBlockItCannotStore) {
     };
     const Case cases[] = {
         {0, 0, 0.0, kAbsent, 0},       {15, 15, 0.0, kAbsent, 0},     {47, 47, 0.0, kAbsent, 32},
-        {64, 37, 128.0, kAbsent, 32},  {64, 37, -129.0, kWrap, 32},   {64, 0, kNaN, kClamp, 0},
+        {64, 37, 128.0, kAbsent, 32},  {64, 37, -kInf, kWrap, 32},   {64, 0, kNaN, kClamp, 0},
         {64, 63, kNaN, kClamp, 48},    {64, 16, 1e300, kClamp, 64},   {64, 16, -kInf, kClamp, 64},
         {64, 5, 127.5, kAbsent, 0},    {64, 60, 127.25, kAbsent, 48},
     };
