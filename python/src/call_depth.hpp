@@ -5,9 +5,10 @@
 // caller's code that a call runs (a scalar map's __iter__, items(), a key's __index__, a value's
 // __float__) may call the module again, and each such level costs native stack that the
 // interpreter's count does not see; so a call that would start with less native stack left on
-// its thread than one more level can need is refused with RecursionError, before any of its
-// arguments is looked at. Interpreters that check the native stack in their own recursion
-// accounting (CPython 3.14 and newer) are left to do so.
+// its thread than one more level can need, or so close to the end of the interpreter's count
+// that the call could not report the failure of the caller's code, is refused with
+// RecursionError, before any of its arguments is looked at. Interpreters that check the native
+// stack in their own recursion accounting (CPython 3.14 and newer) are left to do so.
 #pragma once
 
 #include "py_ref.hpp"
