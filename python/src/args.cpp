@@ -256,9 +256,28 @@ std::span<PyObject* const> names_or_none(SlotNames<N>& names) noexcept {
     return {};
 }
 
-}  // namespace
+// The bound and converted arguments of each function; the objects are borrowed from the call.
+struct CastArrayArguments {
+    PyObject* arr;
+    std::string_view target_dtype;
+    RoundingMode rounding_mode;
+    OptionalOutOfRangeMode out_of_range_mode;
+    PyObject* scalar_map_entries;  // nullptr when none (or None) was given
+};
 
-Result<py_ref> __pyfunction_cast_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+struct CastArrayIntoArguments {
+    PyObject* arr;
+    PyObject* out;
+    RoundingMode rounding_mode;
+    OptionalOutOfRangeMode out_of_range_mode;
+    PyObject* scalar_map_entries;  // nullptr when none (or None) was given
+};
+
+// Binding and conversion run out of line: their locals (the slots, the results of each step)
+// are off the stack by the time the function body runs the caller's code, which may call the
+// module again.
+[[gnu::noinline]] Result<CastArrayArguments> bind_cast_array(PyObject* const* args, Py_ssize_t nargs,
+                                                             PyObject* kwnames) {
     std::array<PyObject*, 5> slots{};
     if (Result<void> bound = bind_arguments(kCastArray, names_or_none(g_cast_array_names), args, nargs,
                                             kwnames, slots);
@@ -274,11 +293,12 @@ Result<py_ref> __pyfunction_cast_array(PyObject* const* args, Py_ssize_t nargs, 
     Result<OptionalOutOfRangeMode> out_of_range_mode =
         argument("out_of_range_mode", extract_out_of_range_mode(slots[3]));
     if (!out_of_range_mode) return out_of_range_mode.take_error();
-    return cast_array(arr.value(), target_dtype.value(), rounding_mode.value(), out_of_range_mode.value(),
-                      optional_object(slots[4]));
+    return CastArrayArguments{arr.value(), target_dtype.value(), rounding_mode.value(),
+                              out_of_range_mode.value(), optional_object(slots[4])};
 }
 
-Result<py_ref> __pyfunction_cast_array_into(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+[[gnu::noinline]] Result<CastArrayIntoArguments> bind_cast_array_into(PyObject* const* args,
+                                                                      Py_ssize_t nargs, PyObject* kwnames) {
     std::array<PyObject*, 5> slots{};
     if (Result<void> bound = bind_arguments(kCastArrayInto, names_or_none(g_cast_array_into_names), args,
                                             nargs, kwnames, slots);
@@ -294,8 +314,24 @@ Result<py_ref> __pyfunction_cast_array_into(PyObject* const* args, Py_ssize_t na
     Result<OptionalOutOfRangeMode> out_of_range_mode =
         argument("out_of_range_mode", extract_out_of_range_mode(slots[3]));
     if (!out_of_range_mode) return out_of_range_mode.take_error();
-    return cast_array_into(arr.value(), out.value(), rounding_mode.value(), out_of_range_mode.value(),
-                           optional_object(slots[4]));
+    return CastArrayIntoArguments{arr.value(), out.value(), rounding_mode.value(), out_of_range_mode.value(),
+                                  optional_object(slots[4])};
+}
+
+}  // namespace
+
+Result<py_ref> __pyfunction_cast_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Result<CastArrayArguments> bound = bind_cast_array(args, nargs, kwnames);
+    if (!bound) return bound.take_error();
+    const CastArrayArguments& a = bound.value();
+    return cast_array(a.arr, a.target_dtype, a.rounding_mode, a.out_of_range_mode, a.scalar_map_entries);
+}
+
+Result<py_ref> __pyfunction_cast_array_into(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Result<CastArrayIntoArguments> bound = bind_cast_array_into(args, nargs, kwnames);
+    if (!bound) return bound.take_error();
+    const CastArrayIntoArguments& a = bound.value();
+    return cast_array_into(a.arr, a.out, a.rounding_mode, a.out_of_range_mode, a.scalar_map_entries);
 }
 
 }  // namespace pelm_ossrel::py

@@ -48,6 +48,42 @@ std::vector<npy_intp> shape_of(PyObject* arr) {
     return std::vector<npy_intp>(PyArray_DIMS(a), PyArray_DIMS(a) + PyArray_NDIM(a));
 }
 
+// The errors below are built out of line: their strings would otherwise take room in the frames
+// of cast_array, cast_array_into and the dispatchers, which stay on the stack while the
+// scalar map's code runs (and may call the module again).
+
+[[gnu::noinline]] Error shape_mismatch(PyObject* arr, PyObject* out) {
+    return Error::value_error("Shape mismatch: input shape " + render_shape(shape_of(arr)) +
+                              " != output shape " + render_shape(shape_of(out)));
+}
+
+[[gnu::noinline]] Error unsupported_target(std::string_view target_dtype_name) {
+    return Error::type_error("Unsupported target dtype: " + std::string(target_dtype_name));
+}
+
+[[gnu::noinline]] Error not_canonical(const char* what) {
+    return Error::fault(std::string("dispatch received ") + what + " that is not canonical");
+}
+
+// The element-type key read from `arr.dtype.name`.
+[[gnu::noinline]] Result<std::string_view> dtype_key_by_name(PyObject* arr) {
+    PyObject* const dtype_attribute = g_dtype_attribute.get();
+    if (dtype_attribute == nullptr) return Error::fetch();
+    py_ref dtype = py_ref::steal(PyObject_GetAttr(arr, dtype_attribute));
+    if (!dtype) return Error::fetch();
+    PyObject* const name_attribute = g_name_attribute.get();
+    if (name_attribute == nullptr) return Error::fetch();
+    py_ref name = py_ref::steal(PyObject_GetAttr(dtype.get(), name_attribute));
+    if (!name) return Error::fetch();
+    if (!PyUnicode_Check(name.get())) return Error::cannot_convert(name.get(), "PyString");
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
+    if (text == nullptr) return Error::fetch();
+    const std::string_view read(text, static_cast<std::size_t>(size));
+    if (const auto index = element_index(read)) return kElementNames[*index];
+    return Error::type_error("Unsupported numpy dtype: " + std::string(read));
+}
+
 // The same number of axes and the same extents.
 bool same_shape(PyObject* arr, PyObject* out) noexcept {
     auto* a = reinterpret_cast<PyArrayObject*>(arr);
@@ -66,21 +102,7 @@ bool same_shape(PyObject* arr, PyObject* out) noexcept {
 
 Result<std::string_view> array_dtype_key(PyObject* arr) {
     if (const auto builtin = builtin_dtype_name(arr)) return *builtin;
-    PyObject* const dtype_attribute = g_dtype_attribute.get();
-    if (dtype_attribute == nullptr) return Error::fetch();
-    py_ref dtype = py_ref::steal(PyObject_GetAttr(arr, dtype_attribute));
-    if (!dtype) return Error::fetch();
-    PyObject* const name_attribute = g_name_attribute.get();
-    if (name_attribute == nullptr) return Error::fetch();
-    py_ref name = py_ref::steal(PyObject_GetAttr(dtype.get(), name_attribute));
-    if (!name) return Error::fetch();
-    if (!PyUnicode_Check(name.get())) return Error::cannot_convert(name.get(), "PyString");
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
-    if (text == nullptr) return Error::fetch();
-    const std::string_view read(text, static_cast<std::size_t>(size));
-    if (const auto index = element_index(read)) return kElementNames[*index];
-    return Error::type_error("Unsupported numpy dtype: " + std::string(read));
+    return dtype_key_by_name(arr);
 }
 
 Result<py_ref> cast_array(PyObject* arr, std::string_view target_dtype, RoundingMode rounding_mode,
@@ -97,10 +119,7 @@ Result<py_ref> cast_array_into(PyObject* arr, PyObject* out, RoundingMode roundi
     if (!source) return source.take_error();
     Result<std::string_view> target = array_dtype_key(out);
     if (!target) return target.take_error();
-    if (!same_shape(arr, out)) {
-        return Error::value_error("Shape mismatch: input shape " + render_shape(shape_of(arr)) +
-                                  " != output shape " + render_shape(shape_of(out)));
-    }
+    if (!same_shape(arr, out)) return shape_mismatch(arr, out);
     return dispatch_into(arr, out, source.value(), target.value(), rounding_mode, out_of_range_mode,
                          scalar_map_entries);
 }
@@ -109,9 +128,9 @@ Result<py_ref> dispatch_alloc(PyObject* arr, std::string_view source_dtype_name,
                               std::string_view target_dtype_name, RoundingMode rounding_mode,
                               OptionalOutOfRangeMode out_of_range_mode, PyObject* scalar_map_entries) {
     const auto source = element_index(source_dtype_name);
-    if (!source) return Error::fault("dispatch received a source element type that is not canonical");
+    if (!source) return not_canonical("a source element type");
     const auto target = element_index(target_dtype_name);
-    if (!target) return Error::type_error("Unsupported target dtype: " + std::string(target_dtype_name));
+    if (!target) return unsupported_target(target_dtype_name);
     const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries,
                           kElementNames[*source], kElementNames[*target]};
     return drivers_of(*source, *target).alloc(arr, call);
@@ -122,9 +141,7 @@ Result<py_ref> dispatch_into(PyObject* arr, PyObject* out, std::string_view sour
                              OptionalOutOfRangeMode out_of_range_mode, PyObject* scalar_map_entries) {
     const auto source = element_index(source_dtype_name);
     const auto target = element_index(target_dtype_name);
-    if (!source || !target) {
-        return Error::fault("dispatch received an element type that is not canonical");
-    }
+    if (!source || !target) return not_canonical("an element type");
     const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries,
                           kElementNames[*source], kElementNames[*target]};
     return drivers_of(*source, *target).into(arr, out, call);

@@ -40,8 +40,13 @@ std::string utf8_of(PyObject* text) {
 
 Error Error::from_instance(py_ref exception) {
     Error e(Kind::Instance, nullptr, {});
-    e.instance_ = std::move(exception);
+    e.detail_->instance = std::move(exception);
     return e;
+}
+
+const std::string& Error::text() const noexcept {
+    static const std::string none;
+    return detail_ ? detail_->text : none;
 }
 
 Error Error::fetch() {
@@ -72,9 +77,9 @@ Error Error::cannot_convert(PyObject* obj, std::string_view kind) {
 }
 
 bool Error::is_exactly(PyObject* type) const noexcept {
-    switch (kind_) {
-        case Kind::Described: return type_ == type;
-        case Kind::Instance: return reinterpret_cast<PyObject*>(Py_TYPE(instance_.get())) == type;
+    switch (kind()) {
+        case Kind::Described: return detail_->type == type;
+        case Kind::Instance: return reinterpret_cast<PyObject*>(Py_TYPE(detail_->instance.get())) == type;
         case Kind::NoMemory: return type == PyExc_MemoryError;
         case Kind::Fault: return false;
     }
@@ -82,22 +87,22 @@ bool Error::is_exactly(PyObject* type) const noexcept {
 }
 
 void Error::raise() && {
-    switch (kind_) {
+    switch (kind()) {
         case Kind::Described: {
-            py_ref message = py_ref::steal(PyUnicode_DecodeUTF8(text_.data(),
-                                                                static_cast<Py_ssize_t>(text_.size()),
-                                                                "replace"));
-            if (message) PyErr_SetObject(type_, message.get());
+            const std::string& text = detail_->text;
+            py_ref message = py_ref::steal(
+                PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+            if (message) PyErr_SetObject(detail_->type, message.get());
             return;
         }
         case Kind::Instance:
-            PyErr_SetRaisedException(instance_.release());
+            PyErr_SetRaisedException(detail_->instance.release());
             return;
         case Kind::NoMemory:
             PyErr_NoMemory();
             return;
         case Kind::Fault:
-            report_internal_fault(text_);
+            report_internal_fault(detail_->text);
             return;
     }
 }

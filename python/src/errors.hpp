@@ -6,8 +6,13 @@
 //   - MemoryError;
 //   - an internal fault with its text, raised as pyo3_runtime.PanicException after the text
 //     has been written to standard error.
+//
+// An Error is one pointer wide: what it describes lives on the heap (MemoryError is the null
+// pointer, so it needs no allocation). Every Result on a frame that the caller's code runs
+// under is then small, which keeps the native stack that one nested call costs small.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,7 +32,7 @@ public:
     }
     static Error type_error(std::string message) { return of(PyExc_TypeError, std::move(message)); }
     static Error value_error(std::string message) { return of(PyExc_ValueError, std::move(message)); }
-    static Error memory_error() { return Error(Kind::NoMemory, nullptr, {}); }
+    static Error memory_error() noexcept { return Error(); }
     static Error fault(std::string text) { return Error(Kind::Fault, nullptr, std::move(text)); }
     // An exception instance (owned).
     static Error from_instance(py_ref exception);
@@ -41,13 +46,13 @@ public:
     // The error "'{type}' object cannot be converted to '{kind}'" (TypeError) for `obj`.
     static Error cannot_convert(PyObject* obj, std::string_view kind);
 
-    bool is_fault() const noexcept { return kind_ == Kind::Fault; }
+    bool is_fault() const noexcept { return detail_ && detail_->kind == Kind::Fault; }
     // True when the error is an exception whose type is exactly `type` (no subclass).
     bool is_exactly(PyObject* type) const noexcept;
 
     // For Described errors: the message; for faults: the text.
-    const std::string& text() const noexcept { return text_; }
-    PyObject* instance() const noexcept { return instance_.get(); }
+    const std::string& text() const noexcept;
+    PyObject* instance() const noexcept { return detail_ ? detail_->instance.get() : nullptr; }
 
     // Makes the error the interpreter's pending exception. Internal faults are written to
     // standard error first and raised as pyo3_runtime.PanicException.
@@ -56,13 +61,20 @@ public:
 private:
     enum class Kind : unsigned char { Described, Instance, NoMemory, Fault };
 
-    Error(Kind kind, PyObject* type, std::string text) noexcept
-        : kind_(kind), type_(type), text_(std::move(text)) {}
+    struct Detail {
+        Kind kind;
+        PyObject* type = nullptr;  // Described: a static exception type
+        std::string text;          // Described: the message; Fault: the text
+        py_ref instance;           // Instance
+    };
 
-    Kind kind_;
-    PyObject* type_ = nullptr;  // Described: a static exception type
-    std::string text_;
-    py_ref instance_;           // Instance
+    Error() noexcept = default;  // MemoryError
+    Error(Kind kind, PyObject* type, std::string text)
+        : detail_(std::make_unique<Detail>(Detail{kind, type, std::move(text), {}})) {}
+
+    Kind kind() const noexcept { return detail_ ? detail_->kind : Kind::NoMemory; }
+
+    std::unique_ptr<Detail> detail_;  // nullptr: MemoryError
 };
 
 // A value of type T, or the Error that prevented it.

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "args.hpp"
+#include "call_depth.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
 
@@ -29,13 +30,19 @@ PyObject* run_guarded(Body&& body) noexcept {
     return nullptr;
 }
 
+// Each call of a module function is entered in the interpreter's recursion accounting (and
+// checked against the native stack left) before its arguments are bound.
 PyObject* cast_array_trampoline(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
+    const EnteredCall call(" while calling cast_array");
+    if (!call) return nullptr;
     return run_guarded([&] { return __pyfunction_cast_array(args, nargs, kwnames); });
 }
 
 PyObject* cast_array_into_trampoline(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) {
+    const EnteredCall call(" while calling cast_array_into");
+    if (!call) return nullptr;
     return run_guarded([&] { return __pyfunction_cast_array_into(args, nargs, kwnames); });
 }
 

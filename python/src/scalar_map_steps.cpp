@@ -14,6 +14,12 @@ Error replace_pending(Error replacement) {
     return replacement;
 }
 
+// Out of line, so that its strings take no room in the frame that runs the caller's __iter__.
+[[gnu::noinline]] Error not_iterable() {
+    return replace_pending(
+        Error::type_error("scalar_map_entries must be a dict or an iterable of (source, target) pairs"));
+}
+
 }  // namespace
 
 Result<Py_ssize_t> mapping_length(PyObject* mapping, std::size_t entry_size) {
@@ -44,10 +50,7 @@ Result<void> check_item_pair(PyObject* item) {
 
 Result<py_ref> entries_iterator(PyObject* iterable) {
     py_ref iterator = py_ref::steal(PyObject_GetIter(iterable));
-    if (!iterator) {
-        return replace_pending(Error::type_error(
-            "scalar_map_entries must be a dict or an iterable of (source, target) pairs"));
-    }
+    if (!iterator) return not_iterable();
     return iterator;
 }
 
