@@ -848,6 +848,16 @@ std::vector<i128> integer_values(std::mt19937_64& rng) {
         v.push_back(x);
         v.push_back(-x);
     }
+    // Integers next to a value halfway between two binary32 values, above 2^53, where their
+    // nearest binary64 is that halfway value.
+    for (int e = 54; e < 64; ++e) {
+        const i128 step = static_cast<i128>(1) << (e - 24);
+        const i128 halfway = (static_cast<i128>(1) << e) + (2 * static_cast<i128>(rng() % (1u << 23)) + 1) * step;
+        for (const i128 x : {halfway + 1, halfway - 1, (static_cast<i128>(1) << e) + step - 1}) {
+            v.push_back(x);
+            v.push_back(-x);
+        }
+    }
     return v;
 }
 
@@ -911,6 +921,14 @@ TEST_P(IntToFloatMapBlocks, RoundsToTheExpectedBits) {
         add_int_rows(signed_rows, -(p << 63), {-0x1p63, -0x1p63, -0x1p63, -0x1p63, -0x1p63});
         add_int_rows(signed_rows, (p << 63) - 1, {0x1p63, 0x1p63, 0x1p63, 0x1p63, 0x1p63});
         add_int_rows(signed_rows, -((p << 60) + (p << 8)), {-0x1p60, -0x1p60, -0x1p60, -0x1p60 - 0x1p37, -0x1p60});
+        // 2^60 + 2^36 +- 1 round in binary64 to 2^60 + 2^36, halfway between two binary32 values:
+        // the nearest binary32 is the one on the integer's own side, and the move to the mode is
+        // judged against the halfway value (a tie for nearest-away).
+        add_int_rows(signed_rows, (p << 60) + (p << 36) + 1,
+                     {0x1p60 + 0x1p37, 0x1p60, 0x1p60 + 0x1p37, 0x1p60, 0x1p60 + 0x1p37});
+        add_int_rows(signed_rows, (p << 60) + (p << 36) - 1, {0x1p60, 0x1p60, 0x1p60 + 0x1p37, 0x1p60, 0x1p60 + 0x1p37});
+        add_int_rows(signed_rows, -((p << 60) + (p << 36) + 1),
+                     {-0x1p60 - 0x1p37, -0x1p60, -0x1p60, -0x1p60 - 0x1p37, -0x1p60 - 0x1p37});
         expect_rows(signed_rows);
     }
     {
