@@ -131,8 +131,8 @@ CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D>
     return std::nullopt;
 }
 
-// The loop of one call: with the scalar map when there is one, otherwise in blocks through the
-// active level's body. Wrap has no meaning for a floating target and acts as no mode.
+// The loop of one call: in blocks through the active level's body. Wrap has no meaning for a
+// floating target and acts as no mode.
 template <class S, class D, RoundingMode M, OutOfRange O>
 CastResult float_to_float_run(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
     // float16 -> float16 comes here only with a scalar map: without one the run is copied.

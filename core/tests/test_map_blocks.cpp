@@ -173,14 +173,7 @@ S ordinary_value(std::mt19937_64& rng) {
         if constexpr (is_integer_element_v<D>) {
             const double lo = std::max(static_cast<double>(std::numeric_limits<D>::min()), -60000.0) + 2.0;
             const double hi = std::min(static_cast<double>(std::numeric_limits<D>::max()), 60000.0) - 2.0;
-            double v = std::uniform_real_distribution<double>(lo, hi)(rng);
-            switch (rng() % 4) {
-                case 0: v = std::round(v); break;
-                case 1: v = std::floor(v) + 0.5; break;
-                case 2: v = std::uniform_real_distribution<double>(-2.0, 2.0)(rng); break;
-                default: break;
-            }
-            return from_double<S>(std::clamp(v, lo, hi));
+            return from_double<S>(std::clamp(ordinary_value_for<D>(rng), lo, hi));
         } else {
             const double v = std::ldexp(std::uniform_real_distribution<double>(1.0, 2.0)(rng),
                                         static_cast<int>(rng() % 30) - 14);

@@ -19,6 +19,23 @@ namespace pelm_ossrel::testing_support {
 
 inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
+// A floating value for a conversion to the integer type D: integral, half-integral or arbitrary,
+// mostly well inside D's range (and float16's); the small arbitrary ones may lie just below an
+// unsigned D's range.
+template <class D>
+double ordinary_value_for(std::mt19937_64& rng) {
+    const double lo = std::max(static_cast<double>(std::numeric_limits<D>::min()), -60000.0) + 2.0;
+    const double hi = std::min(static_cast<double>(std::numeric_limits<D>::max()), 60000.0) - 2.0;
+    double v = std::uniform_real_distribution<double>(lo, hi)(rng);
+    switch (rng() % 4) {
+        case 0: v = std::round(v); break;
+        case 1: v = std::floor(v) + 0.5; break;
+        case 2: v = std::uniform_real_distribution<double>(-2.0, 2.0)(rng); break;
+        default: break;
+    }
+    return v;
+}
+
 // The values of v with distinct bit patterns, in their first order.
 template <class T>
 std::vector<T> distinct(const std::vector<T>& v) {
