@@ -1,8 +1,13 @@
 // Differential fuzz target of the conversion core.
 //
-// The input bytes choose one of the 81 (source, target) pairs that the core converts, the
-// rounding mode, the out-of-range mode, a scalar map, the two slice lengths, their byte
-// offsets (so neither is aligned), the old contents of the destination and the source values.
+// The input bytes choose one of the 121 (source, target) pairs (the 81 that the core converts
+// under the modes, then the 40 direct pairs), the rounding mode, the out-of-range mode, a scalar
+// map of up to 9 entries, the two slice lengths, their byte offsets (so neither is aligned), the
+// old contents of the destination and the source values, which may repeat their first element
+// every few places so that a key taken from it matches densely. The map's keys are mostly taken
+// from the source itself, so that they match; others repeat an earlier key (the first entry
+// must win), are NaNs of another payload or sign, zeros of either sign, near misses of a source
+// integer, or values of their own.
 // Three things must agree on every stored byte, on the error and on what is written before it:
 //   - the public slice conversion of the pair's family;
 //   - an exact model: integer arithmetic on decoded bit patterns (exact_model.hpp) and the
@@ -12,6 +17,9 @@
 //     (support/path_rules.hpp): the block bodies leave the failing block unwritten, the check
 //     body reports the element before rounding (and a NaN before a range error within a block),
 //     the nearest body writes every element before it reports.
+// A direct pair is converted by the core only with a scalar map, so its cases always draw one:
+// its conversion with the map and the direct body of each level (whole blocks only) are measured
+// against the model's values (the direct pairs' rules in support/path_rules.hpp).
 // The public conversion and the element loops run once per processor level this machine has.
 // A disagreement prints the case and aborts. Buffers are allocated to their exact size, so the
 // address sanitizer sees any access beyond a slice.
@@ -33,6 +41,7 @@
 #include "cast_error.hpp"
 #include "render_number.hpp"
 #include "config.hpp"
+#include "direct_pairs.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
 #include "fast_paths.hpp"
@@ -156,9 +165,36 @@ T make_integer(Reader& in) {
 }
 
 template <class T>
+using BitsOf = std::conditional_t<is_f16_v<T>, std::uint16_t,
+                                  std::conditional_t<std::is_same_v<T, float>, std::uint32_t, std::uint64_t>>;
+
+// Infinities and NaNs of every kind: the exponent all ones, the rest from the input; `kind` & 3
+// chooses an infinity (0), a NaN with mostly its low fraction bits set, often signalling (1), or
+// a NaN of any fraction (2, 3).
+template <class T>
+T make_non_finite(Reader& in, std::uint8_t kind) {
+    using Bits = BitsOf<T>;
+    constexpr int kWidth = 8 * sizeof(T);
+    constexpr Bits kSign = static_cast<Bits>(Bits{1} << (kWidth - 1));
+    constexpr int kFraction = exact_model::format_of<T>().fraction_bits;
+    const Bits exponent = static_cast<Bits>(((Bits{1} << (kWidth - 1 - kFraction)) - 1) << kFraction);
+    const Bits rest = in.raw<Bits>();
+    Bits fraction = static_cast<Bits>(rest & ((Bits{1} << kFraction) - 1));
+    if ((kind & 3) == 0) fraction = 0;                                     // infinity
+    if ((kind & 3) == 1) fraction = static_cast<Bits>(fraction >> 4);      // mostly signalling
+    return from_pattern<T>(static_cast<Bits>(exponent | fraction | (rest & kSign)));
+}
+
+// A NaN of any sign and payload (a zero fraction becomes the lowest payload).
+template <class T>
+T make_nan(Reader& in) {
+    const T v = make_non_finite<T>(in, 2);
+    return is_nan_model(v) ? v : from_pattern<T>(pattern(v) | 1);
+}
+
+template <class T>
 T make_float(Reader& in) {
-    using Bits = std::conditional_t<is_f16_v<T>, std::uint16_t,
-                                    std::conditional_t<std::is_same_v<T, float>, std::uint32_t, std::uint64_t>>;
+    using Bits = BitsOf<T>;
     constexpr int kWidth = 8 * sizeof(T);
     constexpr Bits kSign = static_cast<Bits>(Bits{1} << (kWidth - 1));
     const std::uint8_t tag = in.byte();
@@ -174,14 +210,7 @@ T make_float(Reader& in) {
         if ((k / std::size(kFloats)) % 2 != 0) bits ^= kSign;
         return from_pattern<T>(bits);
     }
-    // Infinities and NaNs of every kind: the exponent all ones, the rest from the input.
-    constexpr int kFraction = exact_model::format_of<T>().fraction_bits;
-    const Bits exponent = static_cast<Bits>(((Bits{1} << (kWidth - 1 - kFraction)) - 1) << kFraction);
-    const Bits rest = in.raw<Bits>();
-    Bits fraction = static_cast<Bits>(rest & ((Bits{1} << kFraction) - 1));
-    if ((tag & 3) == 0) fraction = 0;                                     // infinity
-    if ((tag & 3) == 1) fraction = static_cast<Bits>(fraction >> 4);      // mostly signalling
-    return from_pattern<T>(static_cast<Bits>(exponent | fraction | (rest & kSign)));
+    return make_non_finite<T>(in, tag);
 }
 
 template <class T>
@@ -496,17 +525,89 @@ void check_paths(const Case<S, D>& c, const Buffer& src, const Expected& loop_mo
     }
 }
 
+// A direct pair with its scalar map, at each level this machine has: the level's direct body,
+// which stores the whole blocks and never stops, and the conversion with the map, which stores
+// every element, both against the model's loop.
+template <class S, class D>
+void check_direct(const Case<S, D>& c, const Buffer& src) {
+    const Expected model = expect_direct(c);
+    const Expected body_model = expect_direct_body(c, simd::kDirectBlock);
+    const ScalarMap<S, D> map(c.map.data(), c.map.size());
+    const std::size_t n = c.n();
+    const std::size_t whole = n - n % simd::kDirectBlock;
+    for (Level level : kAllLevels) {
+        if (!level_available(level)) continue;
+        const ScopedLevelCap cap(level);
+        const std::string name = std::string(level_name(level)) + " direct body";
+        const simd::Body body = simd::bodies_for(level).direct[simd::kElementCode<S>][simd::kElementCode<D>];
+        if (body == nullptr) fail(c, name.c_str(), body_model, untouched(c), std::nullopt);
+        const simd::BodyModes modes{RoundingMode::NearestEven, OutOfRange::Absent, simd::BodyMap{map.data(), map.size()}};
+        simd::BodyResult ran{};
+        const Run body_run = run_path(c, src, [&](auto s, auto d) -> CastResult {
+            ran = body(s.bytes(), d.bytes(), n, modes);
+            return std::nullopt;
+        });
+        if (ran.status != simd::BodyResult::Status::Done || ran.done != whole) {
+            std::fprintf(stderr, "\n%s: status %d, done %zu of %zu whole elements\n", name.c_str(),
+                         static_cast<int>(ran.status), ran.done, whole);
+            fail(c, name.c_str(), body_model, body_run.dst, body_run.result);
+        }
+        require(c, name.c_str(), body_run, body_model);
+
+        require(c, "direct conversion with map", run_path(c, src, [&](auto s, auto d) -> CastResult {
+                    convert_direct_with_map(s, d, map, n);
+                    return std::nullopt;
+                }),
+                model);
+    }
+}
+
 // ---- One input ----------------------------------------------------------------------------
+
+// A scalar-map key, drawn by `pick` from the source and the keys so far (see the top).
+template <class S, class D>
+S make_key(Reader& in, const Case<S, D>& c, std::uint8_t pick) {
+    const std::size_t n = c.src.size();
+    switch (pick % 8) {
+        case 0:
+        case 1:
+        case 2:
+            if (n > 0) return c.src[in.byte() % n];
+            break;
+        case 3:
+            if (!c.map.empty()) return c.map[in.byte() % c.map.size()].source;
+            break;
+        case 4:
+            if constexpr (is_float_element_v<S>) {
+                return make_nan<S>(in);
+            } else if (n > 0) {
+                const S x = c.src[in.byte() % n];
+                return from_pattern<S>(pattern(x) + ((pick & 8) != 0 ? 1 : ~std::uint64_t{0}));
+            }
+            break;
+        case 5:
+            if constexpr (is_float_element_v<S>) {
+                return from_pattern<S>((pick & 8) != 0 ? std::uint64_t{1} << (8 * sizeof(S) - 1) : 0);
+            } else {
+                return S{0};
+            }
+        default: break;
+    }
+    return make_value<S>(in);
+}
 
 template <class S, class D>
 void run_case(Reader& in) {
+    constexpr bool kDirect = is_direct_pair_v<S, D>;
     Case<S, D> c;
     const std::uint8_t modes = in.byte();
     c.mode = static_cast<RoundingMode>(modes % 5);
     const unsigned oor = (modes / 5) % 3;
     c.oor = oor == 2 ? OptionalOutOfRangeMode() : OptionalOutOfRangeMode(static_cast<OutOfRangeMode>(oor));
     const std::uint8_t shape = in.byte();
-    const std::size_t n = in.byte() % 97;
+    // Up to two whole blocks of the integer loops (64), five of the direct body (32), ten of the
+    // other block loops (16).
+    const std::size_t n = in.byte() % 161;
     c.src_offset = shape & 7;
     c.dst_offset = (shape >> 3) & 7;
     switch (shape >> 6) {
@@ -516,25 +617,33 @@ void run_case(Reader& in) {
         default: c.dst_size = n + 1 + in.byte() % 8; break;
     }
     c.fill = in.byte();
-    const std::size_t map_size = std::max(0, in.byte() % 8 - 4);  // none, or 1 to 3 entries
-    for (std::size_t i = 0; i < n; ++i) c.src.push_back(make_value<S>(in));
+    // None (7 in 16), or 1 to 9 entries; a direct pair always has a map.
+    const std::size_t drawn = static_cast<std::size_t>(std::max(0, in.byte() % 16 - 6));
+    const std::size_t map_size = kDirect ? std::max<std::size_t>(drawn, 1) : drawn;
+    // Half of the sources repeat their first element every `period` places (1: everywhere).
+    const std::uint8_t dense = in.byte();
+    const std::size_t period = dense < 128 ? 0 : 1 + dense % 7;
+    for (std::size_t i = 0; i < n; ++i)
+        c.src.push_back(period != 0 && i % period == 0 && i > 0 ? c.src[0] : make_value<S>(in));
     for (std::size_t i = 0; i < map_size; ++i) {
-        // Keys often taken from the source, so that they match.
-        const std::uint8_t pick = in.byte();
-        const S key = (pick & 1) && n > 0 ? c.src[(pick >> 1) % n] : make_value<S>(in);
+        const S key = make_key(in, c, in.byte());
         c.map.push_back(MapEntry<S, D>{key, make_value<D>(in)});
     }
 
     Buffer src(c.src_offset, n * sizeof(S));
     if (n > 0) std::memcpy(src.data(), c.src.data(), n * sizeof(S));
 
-    const Expected loop_model = expect_element_loop(c);
-    check_paths(c, src, loop_model);
+    if constexpr (kDirect) {
+        check_direct(c, src);
+    } else {
+        const Expected loop_model = expect_element_loop(c);
+        check_paths(c, src, loop_model);
+    }
     // The source is read only.
     if (n > 0 && std::memcmp(src.data(), c.src.data(), n * sizeof(S)) != 0) std::abort();
 }
 
-// ---- The 81 pairs -------------------------------------------------------------------------
+// ---- The 121 pairs ------------------------------------------------------------------------
 
 template <class S, class D>
 constexpr bool is_core_pair() {
@@ -546,19 +655,24 @@ constexpr bool is_core_pair() {
 
 using Runner = void (*)(Reader&);
 
-template <class S, class... Ds>
+// The pairs of source S that are direct (or, when not, that the core converts), in type order.
+template <bool Direct, class S, class... Ds>
 void add_pairs(std::vector<Runner>& table, TypeList<Ds...>) {
     (
         [&] {
-            if constexpr (is_core_pair<S, Ds>()) table.push_back(&run_case<S, Ds>);
+            static_assert(is_core_pair<S, Ds>() != is_direct_pair_v<S, Ds>, "every pair is one of the two kinds");
+            if constexpr (is_direct_pair_v<S, Ds> == Direct) table.push_back(&run_case<S, Ds>);
         }(),
         ...);
 }
 
+// The 81 core pairs, then the 40 direct ones.
 template <class... Ss>
 std::vector<Runner> make_table(TypeList<Ss...>) {
     std::vector<Runner> table;
-    (add_pairs<Ss>(table, AllElements{}), ...);
+    (add_pairs<false, Ss>(table, AllElements{}), ...);
+    if (table.size() != 81) std::abort();
+    (add_pairs<true, Ss>(table, AllElements{}), ...);
     return table;
 }
 
@@ -570,7 +684,7 @@ const std::vector<Runner>& pairs() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (pairs().size() != 81) std::abort();
+    if (pairs().size() != 121) std::abort();
     Reader in(data, size);
     const std::uint8_t pair = in.byte();
     pairs()[pair % pairs().size()](in);

@@ -1,8 +1,9 @@
 // A family's element loop driven by a vector body of the active level (simd/bodies.hpp): the
-// body converts whole blocks from the start of the run while it can; a block it stops at goes
-// through the element loop, which reports its error (after writing the elements before it) or
-// converts it; then the body goes on after that block. The elements after the last whole block
-// go through the element loop too. What is stored and reported is always the element loop's.
+// body converts whole blocks from the start of the run while it can, the scalar map's targets
+// blended in; a block it stops at goes through the element loop, which reports its error (after
+// writing the elements before it) or converts it; then the body goes on after that block. The
+// elements after the last whole block go through the element loop too. What is stored and
+// reported is always the element loop's.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,7 @@
 namespace pelm_ossrel {
 
 // ElementLoop: CastResult(SrcSlice<S>, DstSlice<D>, std::size_t n), the family's element loop for
-// the same pair and modes without a scalar map.
+// the same pair, modes and scalar map.
 template <class S, class D, class ElementLoop>
 CastResult run_block_body(simd::Body body, SrcSlice<S> src, DstSlice<D> dst, std::size_t n, simd::BodyModes modes,
                           std::size_t block, const ElementLoop& element_loop) noexcept {
@@ -37,17 +38,24 @@ CastResult run_block_body(simd::Body body, SrcSlice<S> src, DstSlice<D> dst, std
     return std::nullopt;
 }
 
-// The loop of one call: the element loop with the scalar map when there is one; otherwise the
-// body of (S, D) from the level's `table`, in blocks of `block`, driven as above. Loop: the
-// family's element loop, called as loop.template operator()<HasMap>(src, dst, map, n).
+// The scalar map of a call as the bodies receive it.
+template <class S, class D>
+inline simd::BodyMap body_map(ScalarMap<S, D> map) noexcept {
+    return simd::BodyMap{map.data(), map.size()};
+}
+
+// The loop of one call: the body of (S, D) from the level's `table` with the call's modes and
+// scalar map, in blocks of `block`, driven as above. Loop: the family's element loop, called as
+// loop.template operator()<HasMap>(src, dst, map, n).
 template <class S, class D, class Loop>
 CastResult run_call(const simd::Body (&table)[simd::kElementCodes][simd::kElementCodes], SrcSlice<S> src,
                     DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n, simd::BodyModes modes, std::size_t block,
                     const Loop& loop) noexcept {
-    if (!map.empty()) return loop.template operator()<true>(src, dst, map, n);
+    modes.map = body_map(map);
     return run_block_body(table[simd::kElementCode<S>][simd::kElementCode<D>], src, dst, n, modes, block,
                           [&](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
-                              return loop.template operator()<false>(s, d, ScalarMap<S, D>{}, k);
+                              if (map.empty()) return loop.template operator()<false>(s, d, map, k);
+                              return loop.template operator()<true>(s, d, map, k);
                           });
 }
 

@@ -23,6 +23,15 @@ inline constexpr bool is_float_element_v =
 template <class T>
 inline constexpr bool is_element_v = is_integer_element_v<T> || is_float_element_v<T>;
 
+namespace element_kind_detail {
+#include "shared/element_kinds.inc"
+}  // namespace element_kind_detail
+
+// The width of an element type's values in bits, spelled out per type (a type that is not one
+// of the eleven has none).
+template <class T>
+inline constexpr int element_bits_v = element_kind_detail::kBitsOf<T>;
+
 template <class T>
 constexpr std::string_view element_name() noexcept {
     if constexpr (std::is_same_v<T, std::int8_t>) return "int8";

@@ -8,10 +8,11 @@
 // out-of-range mode is clamp, which stores the infinity; wrap acts as no mode here. A NaN
 // that changes width comes out quiet, keeping its sign and the upper payload bits.
 //
-// Without a scalar map the loop runs in blocks of 16 through the floating-to-floating body of the
-// active processor level (simd/bodies.hpp, block_loop.hpp), which converts a block's nearest
-// results at once; the blocks that could differ in any way from the element loop (a NaN, an
-// infinite result that may be an overflow) run the element loop itself.
+// The loop runs in blocks of 16 through the floating-to-floating body of the active processor
+// level (simd/bodies.hpp, block_loop.hpp), which converts a block's results at once and blends the
+// scalar map's targets in; the blocks that could differ in any way from the element loop (a NaN
+// the level does not narrow in its lanes, an infinite result that may be an overflow) run the
+// element loop itself.
 #pragma once
 
 #include <algorithm>
@@ -49,7 +50,7 @@ namespace detail {
 
 // Whether D is narrower than S (the three pairs that round and can overflow).
 template <class S, class D>
-inline constexpr bool is_narrowing_float_pair_v = sizeof(D) < sizeof(S);
+inline constexpr bool is_narrowing_float_pair_v = element_bits_v<D> < element_bits_v<S>;
 
 
 // Binary64 to binary32 to nearest, ties to even; a NaN keeps its sign and the top 23 fraction
@@ -130,19 +131,15 @@ CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D>
     return std::nullopt;
 }
 
-// The loop of one call: with the scalar map when there is one, otherwise in blocks through the
-// active level's body. Wrap has no meaning for a floating target and acts as no mode.
+// The loop of one call: in blocks through the active level's body. Wrap has no meaning for a
+// floating target and acts as no mode.
 template <class S, class D, RoundingMode M, OutOfRange O>
 CastResult float_to_float_run(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
-    if constexpr (std::is_same_v<S, D>) {
-        // float16 -> float16 comes here only with a scalar map: without one the run is copied.
-        return float_to_float_loop<S, D, M, O, true>(src, dst, map, n);
-    } else {
-        return run_call(simd::active_bodies().float_to_float, src, dst, map, n, {M, O}, simd::kFloatBlock,
-                        []<bool HasMap>(SrcSlice<S> s, DstSlice<D> d, ScalarMap<S, D> m, std::size_t k) noexcept {
-                            return float_to_float_loop<S, D, M, O, HasMap>(s, d, m, k);
-                        });
-    }
+    // float16 -> float16 comes here only with a scalar map: without one the run is copied.
+    return run_call(simd::active_bodies().float_to_float, src, dst, map, n, {M, O}, simd::kFloatBlock,
+                    []<bool HasMap>(SrcSlice<S> s, DstSlice<D> d, ScalarMap<S, D> m, std::size_t k) noexcept {
+                        return float_to_float_loop<S, D, M, O, HasMap>(s, d, m, k);
+                    });
 }
 
 }  // namespace detail

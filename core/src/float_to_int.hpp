@@ -12,10 +12,10 @@
 // Inside [lo, hi] every mode stores the saturating conversion of r, so a limit that rounds
 // up (2^63 for int64) stores D's maximum.
 //
-// Without a scalar map, every pair runs the loop in blocks of 16 through the floating-to-integer
-// body of the active processor level (simd/bodies.hpp, block_loop.hpp); a block holding an
-// element that fails or wraps runs the element loop itself, so what is stored and reported never
-// differs from the element loop.
+// Every pair runs the loop in blocks of 16 through the floating-to-integer body of the active
+// processor level (simd/bodies.hpp, block_loop.hpp), which blends the scalar map's targets in; a
+// block holding an element that fails, or one the level leaves to the element loop, runs the
+// element loop itself, so what is stored and reported never differs from the element loop.
 #pragma once
 
 #include <algorithm>
@@ -65,7 +65,7 @@ inline std::uint64_t low_bits_of_magnitude(F r) noexcept {
     const F a = std::fabs(r);
     if (a < pow2<F>(64)) return static_cast<std::uint64_t>(a);
     // a = mantissa * 2^exponent with exponent >= 64 - (digits - 1) > 0.
-    using Bits = std::conditional_t<sizeof(F) == 8, std::uint64_t, std::uint32_t>;
+    using Bits = std::conditional_t<std::is_same_v<F, double>, std::uint64_t, std::uint32_t>;
     constexpr int kFraction = std::numeric_limits<F>::digits - 1;
     constexpr int kBias = std::numeric_limits<F>::max_exponent - 1;
     const Bits bits = std::bit_cast<Bits>(a);
@@ -129,8 +129,7 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
     return std::nullopt;
 }
 
-// The loop of one call: with the scalar map when there is one, otherwise in blocks through the
-// active level's body.
+// The loop of one call: in blocks through the active level's body.
 template <class S, class D, RoundingMode M, OutOfRange O>
 CastResult float_to_int_run(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
     return run_call(simd::active_bodies().float_to_int, src, dst, map, n, {M, O}, simd::kFloatBlock,

@@ -6,9 +6,10 @@
 // reach); under another rounding mode that result is moved by at most one step, judged
 // against the integer as binary64 (exact up to 2^53, the binary64 rounding above).
 //
-// Without a scalar map the integer-to-floating body of the active processor level
-// (simd/bodies.hpp) converts the run: blocks of 16, the nearest results at once, then the
-// adjustment to the mode, each a straight pass; every element stores what the loop stores.
+// The integer-to-floating body of the active processor level (simd/bodies.hpp) converts the run:
+// blocks of 16, the nearest results at once, then the adjustment to the mode, the scalar map's
+// targets blended in; every element stores what the loop stores. Without a map the body converts
+// all of the run, with one its whole blocks and the element loop the rest.
 #pragma once
 
 #include <algorithm>
@@ -37,7 +38,7 @@ namespace pelm_ossrel {
 template <class S, class D>
 inline constexpr bool is_core_int_to_float_pair_v =
     is_integer_element_v<S> &&
-    (std::is_same_v<D, f16> || (std::is_same_v<D, float> && sizeof(S) >= 4));
+    (std::is_same_v<D, f16> || (std::is_same_v<D, float> && element_bits_v<S> >= 32));
 
 namespace detail {
 
@@ -75,13 +76,13 @@ CastResult convert_slice_int_to_float(SrcSlice<S> src, DstSlice<D> dst,
     const std::size_t n = std::min(src.size(), dst.size());
     if (n == 0) return std::nullopt;
 
-    if (config.scalar_map.empty()) {
-        const simd::Body body = pair_body<S, D>(simd::active_bodies().int_to_float);
-        body(src.bytes(), dst.bytes(), n, simd::BodyModes{config.rounding_mode, OutOfRange::Absent});
-        return std::nullopt;
-    }
+    const simd::BodyModes modes{config.rounding_mode, OutOfRange::Absent, body_map(config.scalar_map)};
     return with_rounding(config.rounding_mode, [&]<RoundingMode M>() {
-        return detail::int_to_float_loop<S, D, M, true>(src, dst, config.scalar_map, n);
+        return run_block_body(pair_body<S, D>(simd::active_bodies().int_to_float), src, dst, n, modes,
+                              simd::kFloatBlock, [&](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
+                                  if (config.scalar_map.empty()) return detail::int_to_float_loop<S, D, M, false>(s, d, {}, k);
+                                  return detail::int_to_float_loop<S, D, M, true>(s, d, config.scalar_map, k);
+                              });
     });
 }
 

@@ -8,11 +8,12 @@
 //     OutOfRange error showing [lo, hi], the values of S that D can hold;
 //   - clamp: the nearer of lo and hi for a value outside them (the same as D's limits);
 //   - wrap: the low bits of the value's two's-complement form, read as D.
-// Without a map the mode is chosen once per call and the integer-to-integer bodies of the active
-// processor level (simd/bodies.hpp) do the work: clamp and wrap convert the whole run; without a
-// mode, whole blocks of 64 whose every value fits are stored at once and a block holding a value
-// outside goes element by element (block_loop.hpp), so an error leaves exactly the elements
-// before the failing one written.
+// The mode is chosen once per call and the integer-to-integer bodies of the active processor
+// level (simd/bodies.hpp) do the work, the scalar map's targets blended into their blocks:
+// clamp and wrap convert the whole run (with a map, its whole blocks of 64, and the element loop
+// the rest); without a mode, whole blocks of 64 whose every value fits (once the mapped elements
+// are set aside) are stored at once and a block holding a value outside goes element by element
+// (block_loop.hpp), so an error leaves exactly the elements before the failing one written.
 #pragma once
 
 #include <algorithm>
@@ -100,22 +101,18 @@ CastResult convert_slice_int_to_int(SrcSlice<S> src, DstSlice<D> dst,
     if (n == 0) return std::nullopt;
 
     const OutOfRange rule = config.out_of_range.rule();
-    if (!config.scalar_map.empty()) {
-        return with_out_of_range(rule, [&]<OutOfRange O>() {
-            return int_to_int_loop<S, D, O, true>(src, dst, config.scalar_map, n);
-        });
-    }
     const simd::LevelBodies& bodies = simd::active_bodies();
-    const simd::BodyModes modes{RoundingMode::NearestEven, rule};
-    if (rule == OutOfRange::Absent) {
-        return run_block_body(pair_body<S, D>(bodies.int_to_int_checked), src, dst, n, modes, simd::kIntBlock,
-                              [](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
-                                  return int_to_int_loop<S, D, OutOfRange::Absent, false>(s, d, ScalarMap<S, D>{}, k);
+    const simd::Body body = pair_body<S, D>(rule == OutOfRange::Clamp  ? bodies.int_to_int_clamp
+                                            : rule == OutOfRange::Wrap ? bodies.int_to_int_wrap
+                                                                       : bodies.int_to_int_checked);
+    const simd::BodyModes modes{RoundingMode::NearestEven, rule, body_map(config.scalar_map)};
+    return with_out_of_range(rule, [&]<OutOfRange O>() {
+        return run_block_body(body, src, dst, n, modes, simd::kIntBlock,
+                              [&](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept {
+                                  if (config.scalar_map.empty()) return int_to_int_loop<S, D, O, false>(s, d, {}, k);
+                                  return int_to_int_loop<S, D, O, true>(s, d, config.scalar_map, k);
                               });
-    }
-    const simd::Body body = pair_body<S, D>(rule == OutOfRange::Clamp ? bodies.int_to_int_clamp : bodies.int_to_int_wrap);
-    body(src.bytes(), dst.bytes(), n, modes);
-    return std::nullopt;
+    });
 }
 
 }  // namespace pelm_ossrel

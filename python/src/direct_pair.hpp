@@ -15,46 +15,13 @@
 #include <type_traits>
 
 #include "cast_error.hpp"
-#include "element_types.hpp"
-// The core's family headers bring the traits of the pairs they serve, and the core's
-// scalar-map lookup, find_mapped (the core's scalar_map.hpp; within this directory that name
-// is the module's scalar-map parser).
-#include "float_to_float.hpp"
-#include "int_to_float.hpp"
-#include "int_to_int.hpp"
+#include "direct_pairs.hpp"
 #include "map_entry.hpp"
 #include "slice.hpp"
 
 namespace pelm_ossrel::py {
 
-// The integer pairs that the drivers convert themselves: D holds every value of S.
-template <class S, class D>
-inline constexpr bool is_direct_int_pair_v =
-    is_integer_element_v<S> && is_integer_element_v<D> && !is_core_int_pair_v<S, D>;
-
-// Integer to float64, and int8, uint8, int16, uint16 to float32.
-template <class S, class D>
-inline constexpr bool is_direct_int_to_float_pair_v =
-    is_integer_element_v<S> && is_float_element_v<D> && !is_core_int_to_float_pair_v<S, D>;
-
-// float32 to float32 and float64 to float64.
-template <class S, class D>
-inline constexpr bool is_direct_float_pair_v =
-    is_float_element_v<S> && is_float_element_v<D> && !is_core_float_to_float_pair_v<S, D>;
-
-template <class S, class D>
-inline constexpr bool is_direct_pair_v =
-    is_direct_int_pair_v<S, D> || is_direct_int_to_float_pair_v<S, D> || is_direct_float_pair_v<S, D>;
-
 namespace direct_detail {
-
-// The value of v in D: v itself for the same type (a floating value moves as its pattern,
-// NaN payloads and signalling NaNs included), else the plain conversion.
-template <class D, class S>
-inline D direct_value(S v) noexcept {
-    if constexpr (std::is_same_v<S, D>) return v;
-    else return static_cast<D>(v);
-}
 
 // output[i] = the value of input[i] in D for i < n: a straight loop over unaligned loads and
 // stores that the compiler vectorises where the element widths allow (with a run-time check
@@ -82,11 +49,7 @@ void convert_direct_pair(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> 
         }
         return;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        const S v = input[i];
-        const D* mapped = find_mapped(map, v);
-        output.set(i, mapped != nullptr ? *mapped : direct_detail::direct_value<D>(v));
-    }
+    convert_direct_with_map(input, output, map, n);
 }
 
 // The conversion step of a direct pair, for the driver frames.

@@ -10,12 +10,18 @@
 //
 // A body converts the first n elements at src to dst (unaligned, not overlapping) under the
 // modes and reports how far it went:
-//   - Done: all its work done (done = n, or for the block loops the n - n mod 16 whole blocks);
+//   - Done: all its work done (done = n, or for the block loops the n - n mod block whole
+//     blocks);
 //   - Stopped: the block at `done` is one that the caller's element loop must convert (a value
-//     that fails, wraps, or is a NaN the element loop builds from its bits), nothing of it is
-//     written; the caller converts it and calls again after it;
+//     that fails, or one the body leaves to the element loop), nothing of it is written; the
+//     caller converts it and calls again after it;
 //   - NotANumber, Int32Range, Float32Overflow (fast paths only): the conversion fails on `value`
 //     (the source element, as binary64, before rounding).
+//
+// The block loops take the call's scalar map (BodyModes::map). With one, a body converts whole
+// blocks only (the caller's element loop takes the last n mod block elements), and in each block
+// an element that matches a key stores the target of the first entry whose key it matches,
+// unchanged: it is never rounded, range-tested or reported. The fast paths never get a map.
 #pragma once
 
 #include <cstddef>
@@ -27,9 +33,17 @@
 
 namespace pelm_ossrel::simd {
 
+// A scalar map as the bodies receive it: `count` entries of the body's pair, MapEntry<S, D>
+// (map_entry.hpp), in list order at `entries`; count 0 for none.
+struct BodyMap {
+    const void* entries = nullptr;
+    std::size_t count = 0;
+};
+
 struct BodyModes {
     RoundingMode rounding;
     OutOfRange out_of_range;
+    BodyMap map{};
 };
 
 struct BodyResult {
@@ -59,10 +73,11 @@ template <> inline constexpr int kElementCode<double> = 10;
 
 inline constexpr int kElementCodes = 11;
 
-// The block of the block loops (float_to_int, float_to_float, int_to_float) and of the
-// integer-to-integer checked loop.
+// The block of the block loops (float_to_int, float_to_float, int_to_float), of the
+// integer-to-integer loops and of the direct pairs.
 inline constexpr std::size_t kFloatBlock = 16;
 inline constexpr std::size_t kIntBlock = 64;
+inline constexpr std::size_t kDirectBlock = 32;
 
 struct LevelBodies {
     Level level;
@@ -86,20 +101,27 @@ struct LevelBodies {
     Body f64_to_i32_check;
     Body f64_to_f32_nearest;
 
-    // The block loops without a scalar map, indexed [source code][target code]; null for pairs
-    // outside the family. Whole blocks of 16 from the start, each stored only when every element
-    // is stored exactly as the family's element loop stores it; Stopped at the first other one.
+    // The block loops, indexed [source code][target code]; null for pairs outside the family.
+    // Whole blocks of 16 from the start, each stored only when every element is stored exactly
+    // as the family's element loop stores it; Stopped at the first other one.
     Body float_to_int[kElementCodes][kElementCodes];
     Body float_to_float[kElementCodes][kElementCodes];
-    // int_to_float: all n elements (never stops).
+    // int_to_float: without a map all n elements; never stops.
     Body int_to_float[kElementCodes][kElementCodes];
 
     // The integer pairs whose target cannot hold every source value. checked: whole blocks of 64
     // while every value fits, Stopped at the first block holding one that does not; clamp and
-    // wrap: all n elements.
+    // wrap: without a map all n elements; never stop.
     Body int_to_int_checked[kElementCodes][kElementCodes];
     Body int_to_int_clamp[kElementCodes][kElementCodes];
     Body int_to_int_wrap[kElementCodes][kElementCodes];
+
+    // The direct pairs (the target holds every source value: the same type, the integer
+    // widenings that keep every value, every integer type to float64, 8- and 16-bit integers to
+    // float32), with a scalar map only: whole blocks of kDirectBlock; never stop. The value of an
+    // element that no key matches is its plain conversion (a bit copy for the same type; int64
+    // and uint64 to float64 round to nearest, ties to even).
+    Body direct[kElementCodes][kElementCodes];
 };
 
 namespace generic {

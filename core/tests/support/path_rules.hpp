@@ -1,6 +1,7 @@
 // The rules of each conversion path, written from the exact model (exact_model.hpp) without any
-// code of the core: what the element loop stores and reports, and what the fast-path bodies do
-// with their blocks. The fuzz target measures every path against them.
+// code of the core: what the element loop stores and reports, what the fast-path bodies do with
+// their blocks, and what the direct pairs store with a scalar map. The fuzz target measures every
+// path against them.
 #pragma once
 
 #include <algorithm>
@@ -162,9 +163,10 @@ void put(std::vector<unsigned char>& dst, std::size_t i, D v) {
     std::memcpy(dst.data() + i * sizeof(D), &v, sizeof(D));
 }
 
-// The element loop: the map first, then the element's own outcome; the first error stops it.
-template <class S, class D>
-Expected expect_element_loop(const Case<S, D>& c) {
+// The map first, then the element's own outcome (`own(x)`, an Outcome<D>); the first error
+// stops the loop.
+template <class S, class D, class Own>
+Expected expect_mapped_loop(const Case<S, D>& c, const Own& own) {
     Expected e{untouched(c), std::nullopt};
     for (std::size_t i = 0; i < c.n(); ++i) {
         const auto hit = std::find_if(c.map.begin(), c.map.end(),
@@ -173,13 +175,61 @@ Expected expect_element_loop(const Case<S, D>& c) {
             put(e.dst, i, hit->target);
             continue;
         }
-        const Outcome<D> o = model_element<S, D>(c.src[i], c.mode, c.oor);
+        const Outcome<D> o = own(c.src[i]);
         if (o.error) {
             e.result = o.error;
             return e;
         }
         put(e.dst, i, o.value);
     }
+    return e;
+}
+
+// The element loop of a pair the core converts under the case's modes.
+template <class S, class D>
+Expected expect_element_loop(const Case<S, D>& c) {
+    return expect_mapped_loop(c, [&](S x) { return model_element<S, D>(x, c.mode, c.oor); });
+}
+
+// ---- Direct pairs -------------------------------------------------------------------------
+
+// The value of an element of a direct pair (the target holds every source value) that no key
+// matches, whatever the modes: the same type moves as its pattern (NaN payloads and signalling
+// NaNs kept); an integer keeps its value; int64 and uint64 to float64 round to nearest, ties to
+// even.
+template <class S, class D>
+D model_direct(S x) {
+    if constexpr (std::is_same_v<S, D>) {
+        return from_pattern<D>(pattern(x));
+    } else if constexpr (is_integer_element_v<D>) {
+        static_assert(is_integer_element_v<S> &&
+                          static_cast<i128>(std::numeric_limits<S>::min()) >= std::numeric_limits<D>::min() &&
+                          static_cast<i128>(std::numeric_limits<S>::max()) <= std::numeric_limits<D>::max(),
+                      "a direct integer pair keeps every value");
+        return static_cast<D>(static_cast<i128>(x));
+    } else {
+        static_assert(is_integer_element_v<S> && !is_f16_v<D>, "the direct pairs into a float are from integers");
+        constexpr Format f = exact_model::format_of<D>();
+        const Exact v = exact_model::from_integer(static_cast<i128>(x));
+        // Every value of a source of at most p bits is a value of the target.
+        if constexpr (std::numeric_limits<S>::digits <= f.precision) return from_pattern<D>(encode(v, f));
+        else return from_pattern<D>(encode(exact_model::round_to_format(v, f, RoundingMode::NearestEven), f));
+    }
+}
+
+// A direct pair with a scalar map: the map first, then the element's own value; never fails.
+template <class S, class D>
+Expected expect_direct(const Case<S, D>& c) {
+    return expect_mapped_loop(c, [](S x) { return Outcome<D>{std::nullopt, model_direct<S, D>(x)}; });
+}
+
+// The direct body: the whole blocks of `block` elements from index 0 as the loop above stores
+// them, the rest untouched.
+template <class S, class D>
+Expected expect_direct_body(const Case<S, D>& c, std::size_t block) {
+    Expected e = expect_direct(c);
+    const std::size_t whole = c.n() - c.n() % block;
+    std::fill(e.dst.begin() + static_cast<std::ptrdiff_t>(whole * sizeof(D)), e.dst.end(), c.fill);
     return e;
 }
 

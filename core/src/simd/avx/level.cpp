@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "map_entry.hpp"
 #include "simd/bodies.hpp"
 
 #if !defined(__AVX__)
@@ -19,6 +20,8 @@ namespace {
 #include "simd/kernels/level_common.inc"
 #include "simd/kernels/avx_lanes.inc"
 #include "simd/avx/fast_paths.inc"
+#include "simd/kernels/map_lanes_portable.inc"
+#include "simd/kernels/map_blend.inc"
 #include "simd/kernels/portable_families.inc"
 #include "simd/kernels/tables.inc"
 

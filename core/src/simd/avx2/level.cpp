@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "map_entry.hpp"
 #include "simd/bodies.hpp"
 
 #if !defined(__AVX2__) || !defined(__F16C__)
@@ -19,21 +20,26 @@ namespace {
 #include "simd/kernels/level_common.inc"
 #include "simd/kernels/avx_lanes.inc"
 #include "simd/avx2/fast_paths.inc"
+#include "simd/avx2/float_lanes.inc"
 #include "simd/avx2/float_blocks.inc"
+#include "simd/avx2/narrow_to_f16.inc"
+#include "simd/avx2/map_lanes.inc"
+#include "simd/kernels/map_blend.inc"
 
 namespace float_to_int {
 #include "simd/avx2/float_to_int.inc"
 }
-#include "simd/avx2/narrow_to_f16.inc"
-
 namespace float_to_float {
 #include "simd/kernels/float_to_float.inc"
 }
 namespace int_to_float {
-#include "simd/kernels/int_to_float.inc"
+#include "simd/avx2/int_to_float.inc"
 }
 namespace int_to_int {
 #include "simd/avx2/int_to_int.inc"
+}
+namespace direct {
+#include "simd/kernels/direct.inc"
 }
 
 #include "simd/kernels/tables.inc"

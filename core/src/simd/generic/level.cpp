@@ -9,12 +9,15 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "map_entry.hpp"
 #include "simd/bodies.hpp"
 
 namespace pelm_ossrel::simd::generic {
 namespace {
 
 #include "simd/kernels/level_common.inc"
+#include "simd/kernels/map_lanes_portable.inc"
+#include "simd/kernels/map_blend.inc"
 #include "simd/kernels/portable_families.inc"
 #include "simd/kernels/tables.inc"
 
