@@ -1,13 +1,13 @@
-// Scalar maps in the block loops of the four families and in the direct pairs, every rounding
-// mode and out-of-range mode with a map, and the conversions that the vector bodies do in their
-// lanes (wrap and clamp far beyond the target's range, every rounding mode into float32 and
-// float16, the 64-bit integers to float64): the same stored bits, the same error and exactly the
-// same elements written before it as the element loops. Every test runs once per level this
-// processor has.
+// What the native tests of the scalar map in the block loops share: runs of a call into a
+// sentinel destination, the comparison with the element loop and with the map's own rule, the
+// scenarios of maps of every shape, and tables of expected bits.
 //
 // Beside the comparison with the element loop, every call is held to the map's own rule, written
 // here from the exact model's key matching: an element that a key matches stores the target of the
 // first entry it matches, unchanged, and never fails; the call fails exactly when some element
+// that no key matches fails on its own, and then every element from that one on is untouched.
+#pragma once
+
 // that no key matches fails on its own, and then every element from that one on is untouched.
 #include <gtest/gtest.h>
 
@@ -30,25 +30,25 @@
 #include "support/family_calls.hpp"
 #include "support/levels.hpp"
 #include "support/mode_lists.hpp"
-#include "support/path_rules.hpp"
 
-namespace pelm_ossrel {
-namespace {
+namespace pelm_ossrel::map_checks {
 
 using namespace testing_support;
 
-constexpr OutOfRange kClamp = OutOfRange::Clamp;
-constexpr OutOfRange kWrap = OutOfRange::Wrap;
-constexpr OutOfRange kAbsent = OutOfRange::Absent;
-constexpr RoundingMode kNearestEven = RoundingMode::NearestEven;
-constexpr unsigned char kSentinel = 0xA5;
+using namespace testing_support;
+
+inline constexpr OutOfRange kClamp = OutOfRange::Clamp;
+inline constexpr OutOfRange kWrap = OutOfRange::Wrap;
+inline constexpr OutOfRange kAbsent = OutOfRange::Absent;
+inline constexpr RoundingMode kNearestEven = RoundingMode::NearestEven;
+inline constexpr unsigned char kSentinel = 0xA5;
 
 template <class S, class D>
 using Map = std::vector<MapEntry<S, D>>;
 
-std::uint64_t rng_start(const std::string& what) { return std::hash<std::string>{}(what); }
+inline std::uint64_t rng_start(const std::string& what) { return std::hash<std::string>{}(what); }
 
-std::string hex(std::uint64_t v) {
+inline std::string hex(std::uint64_t v) {
     char buf[24];
     std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
     return buf;
@@ -555,285 +555,9 @@ void expect_rows(const Rows<S, D>& rows) {
     }
 }
 
-// ---- Floating to integer --------------------------------------------------------------------
-
-class FloatToIntMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(FloatToIntMapBlocks);
-
-TEST_P(FloatToIntMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToInt>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
-TEST_P(FloatToIntMapBlocks, FailuresAmongMatchesMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToInt>([]<class S, class D>() { check_failures_among_matches<S, D>(); });
-}
-
-// Far outside every target (where wrap keeps the low bits of the exact value), the powers of two
-// where the target's limits lie as the source rounds them, and random magnitudes up to binary64's
-// largest.
-std::vector<double> far_outside_values(std::mt19937_64& rng) {
-    std::vector<double> v = {1e300, -1e300, 1e30, -1e30, 1e19, -1e19, 0x1p53 + 2, 0x1p53 + 1, 0x1p64 + 4096,
-                             -(0x1p64 + 4096), 0x1p63 + 2048, -(0x1p63 + 2048), 0x1p65, -0x1p65, 0x3p62, -0x3p62,
-                             0x1p32 + 5, -(0x1p32 + 5), 0x1p31 - 0.5, -0x1p31 - 1, 65536.0 + 3.5, -65536.0 - 3.5,
-                             32768.0, -32769.0, 255.5, 256.0, -129.0, -128.5, 127.5, 3.4028234663852886e38,
-                             16777217.0, 0x1p24 + 3, std::numeric_limits<double>::max(), kInfinity, -kInfinity};
-    for (double e : edge_doubles()) v.push_back(e);
-    for (int i = 0; i < 48; ++i) {
-        const double m = std::uniform_real_distribution<double>(1.0, 2.0)(rng);
-        const double x = std::ldexp(m, static_cast<int>(rng() % 1024));
-        v.push_back(rng() % 2 ? x : -x);
-    }
-    return v;
-}
-
-TEST_P(FloatToIntMapBlocks, WrapFarBeyondTheRangeMatchesTheElementLoop) {
-    std::mt19937_64 rng(rng_start("far outside"));
-    const std::vector<double> values = far_outside_values(rng);
-    for_each_pair_of<Family::FloatToInt>(
-        [&]<class S, class D>() { check_lane_values<S, D>(as_values<S>(values), "far outside"); });
-}
-
-// Magnitudes from 2^51 to beyond 2^64, with the fractions that binary64 still holds at 2^51 and
-// 2^52, the limits of int64 and uint64 and their neighbours.
-std::vector<double> wide_target_values(std::mt19937_64& rng) {
-    std::vector<double> v = {0x1p63 - 1024, 0x1p63, 0x1p63 + 2048, 0x1p64 - 2048, 0x1p64, -0x1p63, -0x1p63 - 2048,
-                             -0x1p63 + 1024, 0x1p51 + 0.5, 0x1p51 + 1.5, 0x1p52 - 0.5, 0x1p52 + 1, 0x1p53 - 1,
-                             0x1p53 + 2};
-    for (int e = 51; e <= 64; ++e) {
-        for (int k = 0; k <= 3; ++k) {
-            const double x = std::ldexp(1.0 + k * 0x1p-52, e);
-            v.push_back(x);
-            v.push_back(-x);
-            v.push_back(std::ldexp(1.0 - (k + 1) * 0x1p-53, e));
-        }
-    }
-    for (int i = 0; i < 64; ++i) {
-        const double fraction = std::ldexp(static_cast<double>(rng() >> 12), -52);
-        const double x = std::ldexp(1.0 + fraction, 51 + static_cast<int>(rng() % 14));
-        v.push_back(rng() % 2 ? x : -x);
-    }
-    return v;
-}
-
-TEST_P(FloatToIntMapBlocks, WideTargetsBeyondTwoTo51MatchTheElementLoop) {
-    std::mt19937_64 rng(rng_start("wide targets"));
-    const std::vector<double> values = wide_target_values(rng);
-    const auto check = [&]<class S>() {
-        check_lane_values<S, std::int64_t>(as_values<S>(values), "beyond 2^51");
-        check_lane_values<S, std::uint64_t>(as_values<S>(values), "beyond 2^51");
-    };
-    check.template operator()<double>();
-    check.template operator()<float>();
-}
-
-template <class S, class D>
-void add_every_mode_int(Rows<S, D>& rows, double x, OutOfRange oor, std::optional<i128> stored) {
-    const std::optional<D> as_d = stored ? std::optional<D>(static_cast<D>(*stored)) : std::nullopt;
-    add_every_mode<S, D>(rows, from_double<S>(x), oor, as_d);
-}
-
-// The limits as the source rounds them: float32 2^31 is int32's maximum rounded up and stores
-// it under every out-of-range mode; float16 32768 likewise for int16; binary64 and binary32 2^63
-// and 2^64 for int64 and uint64. Beyond them wrap keeps the exact value's low bits, clamp the
-// nearer limit.
-TEST_P(FloatToIntMapBlocks, StoresTheLimitsAsTheSourceRoundsThem) {
-    constexpr i128 kI64Max = std::numeric_limits<std::int64_t>::max();
-    constexpr i128 kI64Min = std::numeric_limits<std::int64_t>::min();
-    constexpr i128 kU64Max = std::numeric_limits<std::uint64_t>::max();
-    {
-        Rows<float, std::int32_t> rows;
-        for (OutOfRange o : kOutOfRangeRules) add_every_mode_int(rows, 0x1p31, o, 2147483647);
-        add_every_mode_int(rows, -0x1p31, kWrap, -2147483648);
-        add_every_mode_int(rows, 0x1p32, kWrap, 0);
-        add_every_mode_int(rows, 0x3p31, kWrap, -2147483648);
-        add_every_mode_int(rows, -1e30, kWrap, 0);
-        add_every_mode_int(rows, kInfinity, kWrap, std::nullopt);
-        add_every_mode_int(rows, kInfinity, kClamp, 2147483647);
-        expect_rows(rows);
-    }
-    {
-        Rows<f16, std::int16_t> rows;
-        for (OutOfRange o : kOutOfRangeRules) add_every_mode_int(rows, 32768.0, o, 32767);
-        add_every_mode_int(rows, -32768.0, kWrap, -32768);
-        add_every_mode_int(rows, 65504.0, kWrap, -32);
-        add_every_mode_int(rows, -65504.0, kWrap, 32);
-        add_every_mode_int(rows, 65504.0, kAbsent, std::nullopt);
-        expect_rows(rows);
-    }
-    {
-        Rows<f16, std::uint8_t> rows;
-        add_every_mode_int(rows, 65504.0, kWrap, 224);
-        add_every_mode_int(rows, -1.0, kWrap, 255);
-        add_every_mode_int(rows, 256.0, kWrap, 0);
-        add_every_mode_int(rows, -kInfinity, kClamp, 0);
-        expect_rows(rows);
-        Rows<f16, std::int8_t> signed_rows;
-        add_every_mode_int(signed_rows, -65504.0, kWrap, 32);
-        expect_rows(signed_rows);
-    }
-    {
-        Rows<double, std::int64_t> rows;
-        for (OutOfRange o : kOutOfRangeRules) add_every_mode_int(rows, 0x1p63, o, kI64Max);
-        add_every_mode_int(rows, -0x1p63, kWrap, kI64Min);
-        add_every_mode_int(rows, 0x1p64 + 4096, kWrap, 4096);
-        add_every_mode_int(rows, -(0x1p63 + 2048), kWrap, kI64Max - 2047);
-        add_every_mode_int(rows, 1e300, kClamp, kI64Max);
-        add_every_mode_int(rows, -kInfinity, kClamp, kI64Min);
-        add_every_mode_int(rows, 0x1p62 + 1024, kAbsent, (i128{1} << 62) + 1024);
-        add_every_mode_int(rows, 0x1p63 + 2048, kAbsent, std::nullopt);
-        const i128 p51 = i128{1} << 51;
-        const std::optional<std::int64_t> half[5] = {p51, p51, p51 + 1, p51, p51 + 1};
-        const std::optional<std::int64_t> minus_half[5] = {-p51, -p51, -p51, -p51 - 1, -p51 - 1};
-        const std::optional<std::int64_t> one_and_half[5] = {p51 + 2, p51 + 1, p51 + 2, p51 + 1, p51 + 2};
-        for (OutOfRange o : kOutOfRangeRules) {
-            add_by_mode(rows, 0x1p51 + 0.5, o, half);
-            add_by_mode(rows, -(0x1p51 + 0.5), o, minus_half);
-            add_by_mode(rows, 0x1p51 + 1.5, o, one_and_half);
-        }
-        expect_rows(rows);
-    }
-    {
-        Rows<double, std::uint64_t> rows;
-        for (OutOfRange o : kOutOfRangeRules) add_every_mode_int(rows, 0x1p64, o, kU64Max);
-        add_every_mode_int(rows, 0x1p64 + 4096, kWrap, 4096);
-        add_every_mode_int(rows, -1.0, kWrap, kU64Max);
-        add_every_mode_int(rows, -0x1p63, kWrap, i128{1} << 63);
-        add_every_mode_int(rows, 0x1p64 - 2048, kAbsent, (i128{1} << 64) - 2048);
-        add_every_mode_int(rows, 0x1p63 + 2048, kAbsent, (i128{1} << 63) + 2048);
-        add_every_mode_int(rows, -1e300, kClamp, 0);
-        add_every_mode_int(rows, 1e300, kClamp, kU64Max);
-        add_every_mode_int(rows, 0x1p64 + 4096, kAbsent, std::nullopt);
-        expect_rows(rows);
-    }
-    {
-        Rows<float, std::int64_t> rows;
-        for (OutOfRange o : kOutOfRangeRules) add_every_mode_int(rows, 0x1p63, o, kI64Max);
-        add_every_mode_int(rows, -0x1p63, kWrap, kI64Min);
-        add_every_mode_int(rows, 0x1p64, kWrap, 0);
-        add_every_mode_int(rows, -kInfinity, kClamp, kI64Min);
-        expect_rows(rows);
-        Rows<float, std::uint64_t> unsigned_rows;
-        for (OutOfRange o : kOutOfRangeRules) add_every_mode_int(unsigned_rows, 0x1p64, o, kU64Max);
-        add_every_mode_int(unsigned_rows, kInfinity, kClamp, kU64Max);
-        add_every_mode_int(unsigned_rows, -0x1p63, kWrap, i128{1} << 63);
-        add_every_mode_int(unsigned_rows, 0x1p65, kWrap, 0);
-        expect_rows(unsigned_rows);
-    }
-    {
-        Rows<double, std::int32_t> rows;
-        add_every_mode_int(rows, 1e300, kWrap, 0);
-        add_every_mode_int(rows, 4294967301.0, kWrap, 5);
-        add_every_mode_int(rows, -2147483649.0, kWrap, 2147483647);
-        add_every_mode_int(rows, 0x1p53 + 2, kWrap, 2);
-        expect_rows(rows);
-        Rows<double, std::int8_t> narrow_rows;
-        add_every_mode_int(narrow_rows, 0x1p53 + 2, kWrap, 2);
-        add_every_mode_int(narrow_rows, -129.0, kWrap, 127);
-        add_every_mode_int(narrow_rows, 1e300, kClamp, 127);
-        expect_rows(narrow_rows);
-        Rows<float, std::uint8_t> byte_rows;
-        add_every_mode_int(byte_rows, -1.0, kWrap, 255);
-        expect_rows(byte_rows);
-    }
-}
-
-// ---- Floating to floating -------------------------------------------------------------------
-
-class FloatToFloatMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(FloatToFloatMapBlocks);
-
-TEST_P(FloatToFloatMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToFloat>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
-TEST_P(FloatToFloatMapBlocks, FailuresAmongMatchesMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToFloat>([]<class S, class D>() { check_failures_among_matches<S, D>(); });
-}
-
-// NaNs of every payload, infinities, the overflow threshold and the values around it, results
-// in binary32's subnormal range and its ties, ties between normal neighbours, and random values
-// with and without bits below binary32's precision.
-std::vector<double> narrowing_values(std::mt19937_64& rng) {
-    std::vector<double> v = {0.0, -0.0, kInfinity, -kInfinity, 1e39, -1e39, 1e300, std::numeric_limits<double>::max(),
-                             // Subnormal results and the ties between them.
-                             0x1p-149, 0x1p-150, -0x1p-150, 0x1p-150 * (1 + 0x1p-40), 0x1p-150 * (1 - 0x1p-40),
-                             0x3p-150, -0x3p-150, 0x1p-126, 0x1p-126 * (1 - 0x1p-24), 0x1p-127 + 0x1p-150, 1e-45,
-                             1e-46, 5e-324, 1e-310,
-                             // Ties between normal neighbours and values just off them.
-                             1 + 0x1p-24, 1 + 0x3p-24, -(1 + 0x1p-24), 1 + 0x1p-24 + 0x1p-52, 1 + 0x1p-24 - 0x1p-53,
-                             0.1, 1.0 / 3.0, 65504.0, 65520.0};
-    // The largest finite binary32, the tie beyond it and their neighbours.
-    const double max = 3.4028234663852886e38, tie = 3.4028235677973366e38;
-    for (double x : {max, tie, std::nextafter(tie, 0.0), std::nextafter(tie, kInfinity), std::nextafter(max, 0.0),
-                     std::nextafter(max, kInfinity), 0x1p128}) {
-        v.push_back(x);
-        v.push_back(-x);
-    }
-    for (int i = 0; i < 48; ++i) {
-        const double m = std::uniform_real_distribution<double>(1.0, 2.0)(rng);
-        double x = std::ldexp(m, static_cast<int>(rng() % 300) - 160);
-        if (rng() % 3 == 0) x = static_cast<float>(x);
-        v.push_back(rng() % 2 ? x : -x);
-    }
-    return v;
-}
-
-TEST_P(FloatToFloatMapBlocks, NarrowsFloat64ToFloat32InEveryModeLikeTheElementLoop) {
-    std::mt19937_64 rng(rng_start("narrowing"));
-    std::vector<double> values = narrowing_values(rng);
-    for (double x : nan_values<double>()) values.push_back(x);
-    check_lane_values<double, float>(distinct(values), "narrowing");
-}
-
-TEST_P(FloatToFloatMapBlocks, NarrowsFloat64ToFloat32ToTheExpectedBits) {
-    Rows<double, float> rows;
-    const auto f = [](std::uint32_t bits) { return std::optional<float>(std::bit_cast<float>(bits)); };
-    const std::optional<float> failure;
-    const std::optional<float> max = std::numeric_limits<float>::max(), inf = std::numeric_limits<float>::infinity();
-    for (OutOfRange o : kOutOfRangeRules) {
-        // A NaN comes out quiet with its sign and the top 23 payload bits.
-        add_every_mode(rows, from_pattern<double>(0x7FF0000000000001), o, f(0x7FC00000));
-        add_every_mode(rows, from_pattern<double>(0xFFF4000020000000), o, f(0xFFE00001));
-        add_every_mode(rows, from_pattern<double>(0x7FF0000010000000), o, f(0x7FC00000));
-        add_every_mode(rows, kInfinity, o, inf);
-        const std::optional<float> tie_below[5] = {f(0), f(0), f(1), f(0), f(1)};
-        add_by_mode(rows, 0x1p-150, o, tie_below);
-        const std::optional<float> negative_tie_below[5] = {f(0x80000000), f(0x80000000), f(0x80000000), f(0x80000001),
-                                                             f(0x80000001)};
-        add_by_mode(rows, -0x1p-150, o, negative_tie_below);
-        const std::optional<float> odd_tie[5] = {f(2), f(1), f(2), f(1), f(2)};
-        add_by_mode(rows, 0x3p-150, o, odd_tie);
-        const std::optional<float> one_tie[5] = {1.0f, 1.0f, f(0x3F800001), 1.0f, f(0x3F800001)};
-        add_by_mode(rows, 1 + 0x1p-24, o, one_tie);
-    }
-    // Overflow: clamp stores the infinity; otherwise a finite source whose result is infinite fails.
-    const std::optional<float> clamp_big[5] = {inf, max, inf, max, inf};
-    const std::optional<float> big[5] = {failure, max, failure, max, failure};
-    const std::optional<float> negative_big[5] = {failure, -*max, -*max, failure, failure};
-    const std::optional<float> at_tie[5] = {failure, max, failure, max, failure};
-    const std::optional<float> below_tie[5] = {max, max, failure, max, max};
-    add_by_mode(rows, 1e39, kClamp, clamp_big);
-    add_by_mode(rows, 1e39, kAbsent, big);
-    add_by_mode(rows, 1e39, kWrap, big);
-    add_by_mode(rows, -1e39, kAbsent, negative_big);
-    add_by_mode(rows, 3.4028235677973366e38, kAbsent, at_tie);
-    add_by_mode(rows, std::nextafter(3.4028235677973366e38, 0.0), kAbsent, below_tie);
-    add_by_mode(rows, std::numeric_limits<double>::max(), kClamp, clamp_big);
-    expect_rows(rows);
-}
-
-// ---- Integer to floating --------------------------------------------------------------------
-
-class IntToFloatMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(IntToFloatMapBlocks);
-
-TEST_P(IntToFloatMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::IntToFloat>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
 // Integers of every width with random bit lengths, besides the edge values (every power of two
 // and its neighbours, the float32 and float64 ties above their precision).
-std::vector<i128> integer_values(std::mt19937_64& rng) {
+inline std::vector<i128> integer_values(std::mt19937_64& rng) {
     std::vector<i128> v = edge_integers();
     for (int i = 0; i < 96; ++i) {
         const int bits = 1 + static_cast<int>(rng() % 64);
@@ -854,157 +578,4 @@ std::vector<i128> integer_values(std::mt19937_64& rng) {
     return v;
 }
 
-// Above 2^53 the rounding step is judged against the source's binary64 value, which may equal
-// the nearest binary32 result although the integer does not.
-TEST_P(IntToFloatMapBlocks, WideIntegersToFloat32InEveryModeMatchTheElementLoop) {
-    std::mt19937_64 rng(rng_start("wide integers"));
-    const std::vector<i128> values = integer_values(rng);
-    check_lane_values<std::int64_t, float>(as_integers<std::int64_t>(values), "wide integers");
-    check_lane_values<std::uint64_t, float>(as_integers<std::uint64_t>(values), "wide integers");
-}
-
-TEST_P(IntToFloatMapBlocks, ThirtyTwoBitIntegersToFloat32InEveryModeMatchTheElementLoop) {
-    std::mt19937_64 rng(rng_start("32-bit integers"));
-    const std::vector<i128> values = integer_values(rng);
-    check_lane_values<std::uint32_t, float>(as_integers<std::uint32_t>(values), "32-bit integers");
-    check_lane_values<std::int32_t, float>(as_integers<std::int32_t>(values), "32-bit integers");
-}
-
-TEST_P(IntToFloatMapBlocks, EveryIntegerTypeToFloat16InEveryModeMatchesTheElementLoop) {
-    std::mt19937_64 rng(rng_start("to float16"));
-    std::vector<i128> values = integer_values(rng);
-    for (int i = 0; i < 64; ++i) {
-        const i128 x = static_cast<i128>(rng() % 140000);
-        values.push_back(x);
-        values.push_back(-x);
-    }
-    for_each_pair_of<Family::IntToFloat>([&]<class S, class D>() {
-        if constexpr (std::is_same_v<D, f16>) check_lane_values<S, D>(as_integers<S>(values), "to float16");
-    });
-}
-
-template <class S, class D>
-void add_int_rows(Rows<S, D>& rows, i128 x, const double (&stored)[5]) {
-    std::optional<D> s[5];
-    for (int i = 0; i < 5; ++i) s[i] = from_double<D>(stored[i]);
-    add_by_mode(rows, static_cast<S>(x), kAbsent, s);
-}
-
-TEST_P(IntToFloatMapBlocks, RoundsToTheExpectedBits) {
-    const i128 p = 1;
-    {
-        Rows<std::int32_t, float> rows;
-        add_int_rows(rows, 16777217, {16777216, 16777216, 16777218, 16777216, 16777218});
-        add_int_rows(rows, -16777217, {-16777216, -16777216, -16777216, -16777218, -16777218});
-        expect_rows(rows);
-        Rows<std::uint32_t, float> unsigned_rows;
-        add_int_rows(unsigned_rows, 4294967295, {0x1p32, 4294967040, 0x1p32, 4294967040, 0x1p32});
-        expect_rows(unsigned_rows);
-    }
-    {
-        // 2^60 + 2^7 is 2^60 in binary64: no mode moves the nearest result; 2^60 + 2^8 is exact
-        // there and moves towards +inf. 2^64 - 1 is 2^64 in binary64, which every mode keeps.
-        Rows<std::uint64_t, float> rows;
-        add_int_rows(rows, (p << 60) + (p << 7), {0x1p60, 0x1p60, 0x1p60, 0x1p60, 0x1p60});
-        add_int_rows(rows, (p << 60) + (p << 8), {0x1p60, 0x1p60, 0x1p60 + 0x1p37, 0x1p60, 0x1p60});
-        add_int_rows(rows, (p << 64) - 1, {0x1p64, 0x1p64, 0x1p64, 0x1p64, 0x1p64});
-        add_int_rows(rows, (p << 63) + (p << 39), {0x1p63, 0x1p63, 0x1p63 + 0x1p40, 0x1p63, 0x1p63 + 0x1p40});
-        expect_rows(rows);
-        Rows<std::int64_t, float> signed_rows;
-        add_int_rows(signed_rows, -(p << 63), {-0x1p63, -0x1p63, -0x1p63, -0x1p63, -0x1p63});
-        add_int_rows(signed_rows, (p << 63) - 1, {0x1p63, 0x1p63, 0x1p63, 0x1p63, 0x1p63});
-        add_int_rows(signed_rows, -((p << 60) + (p << 8)), {-0x1p60, -0x1p60, -0x1p60, -0x1p60 - 0x1p37, -0x1p60});
-        // 2^60 + 2^36 +- 1 round in binary64 to 2^60 + 2^36, halfway between two binary32 values:
-        // the nearest binary32 is the one on the integer's own side, and the move to the mode is
-        // judged against the halfway value (a tie for nearest-away).
-        add_int_rows(signed_rows, (p << 60) + (p << 36) + 1,
-                     {0x1p60 + 0x1p37, 0x1p60, 0x1p60 + 0x1p37, 0x1p60, 0x1p60 + 0x1p37});
-        add_int_rows(signed_rows, (p << 60) + (p << 36) - 1, {0x1p60, 0x1p60, 0x1p60 + 0x1p37, 0x1p60, 0x1p60 + 0x1p37});
-        add_int_rows(signed_rows, -((p << 60) + (p << 36) + 1),
-                     {-0x1p60 - 0x1p37, -0x1p60, -0x1p60, -0x1p60 - 0x1p37, -0x1p60 - 0x1p37});
-        expect_rows(signed_rows);
-    }
-    {
-        // float16: 65520 is the tie beyond the largest finite value, 2049 a tie between 2048 and
-        // 2050; 2^24 + 1 lies far beyond.
-        const auto check = [&]<class S>() {
-            Rows<S, f16> rows;
-            constexpr double inf = kInfinity;
-            add_int_rows(rows, 65520, {inf, 65504, inf, 65504, inf});
-            add_int_rows(rows, 65519, {65504, 65504, inf, 65504, 65504});
-            add_int_rows(rows, 2049, {2048, 2048, 2050, 2048, 2050});
-            if constexpr (std::is_signed_v<S>) add_int_rows(rows, -65520, {-inf, -65504, -65504, -inf, -inf});
-            if constexpr (element_bits_v<S> >= 32) add_int_rows(rows, (p << 24) + 1, {inf, 65504, inf, 65504, inf});
-            expect_rows(rows);
-        };
-        check.template operator()<std::uint16_t>();
-        check.template operator()<std::int32_t>();
-        check.template operator()<std::uint32_t>();
-        check.template operator()<std::int64_t>();
-        check.template operator()<std::uint64_t>();
-        Rows<std::int8_t, f16> byte_rows;
-        add_int_rows(byte_rows, -128, {-128, -128, -128, -128, -128});
-        expect_rows(byte_rows);
-    }
-}
-
-// ---- Integer to integer ---------------------------------------------------------------------
-
-class IntToIntMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(IntToIntMapBlocks);
-
-TEST_P(IntToIntMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::IntToInt>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
-TEST_P(IntToIntMapBlocks, FailuresAmongMatchesMatchTheElementLoop) {
-    for_each_pair_of<Family::IntToInt>([]<class S, class D>() { check_failures_among_matches<S, D>(); });
-}
-
-// ---- Direct pairs ---------------------------------------------------------------------------
-
-class DirectMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(DirectMapBlocks);
-
-TEST_P(DirectMapBlocks, MapsOfEveryShapeMatchTheElementRule) {
-    for_each_pair_of<Family::Direct>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
-TEST_P(DirectMapBlocks, WideIntegersToFloat64MatchTheElementRule) {
-    std::mt19937_64 rng(rng_start("wide integers to float64"));
-    const std::vector<i128> values = integer_values(rng);
-    check_lane_values<std::int64_t, double>(as_integers<std::int64_t>(values), "wide integers");
-    check_lane_values<std::uint64_t, double>(as_integers<std::uint64_t>(values), "wide integers");
-}
-
-TEST_P(DirectMapBlocks, StoresTheExpectedBits) {
-    const i128 p = 1;
-    constexpr CallModes kPlain{kNearestEven, kAbsent};
-    const auto add = [&]<class S>(Rows<S, double>& rows, i128 x, double stored) {
-        rows.push_back({static_cast<S>(x), kPlain, stored});
-    };
-    Rows<std::int64_t, double> rows;
-    add(rows, (p << 53) + 1, 0x1p53);
-    add(rows, (p << 53) + 3, 0x1p53 + 4);
-    add(rows, -(p << 53) - 1, -0x1p53);
-    add(rows, (p << 63) - 1, 0x1p63);
-    add(rows, -(p << 63), -0x1p63);
-    expect_rows(rows);
-    Rows<std::uint64_t, double> unsigned_rows;
-    add(unsigned_rows, (p << 64) - 1, 0x1p64);
-    add(unsigned_rows, (p << 63) + 1024, 0x1p63);
-    add(unsigned_rows, (p << 63) + 3072, 0x1p63 + 4096);
-    add(unsigned_rows, (p << 63) + 3073, 0x1p63 + 4096);
-    expect_rows(unsigned_rows);
-    // The same type: the pattern itself, a signalling NaN's payload included.
-    Rows<double, double> same_rows;
-    same_rows.push_back({from_pattern<double>(0x7FF0000000000001), kPlain, from_pattern<double>(0x7FF0000000000001)});
-    same_rows.push_back({-0.0, kPlain, -0.0});
-    expect_rows(same_rows);
-    Rows<float, float> float_rows;
-    float_rows.push_back({from_pattern<float>(0xFF800001), kPlain, from_pattern<float>(0xFF800001)});
-    expect_rows(float_rows);
-}
-
-}  // namespace
-}  // namespace pelm_ossrel
+}  // namespace pelm_ossrel::map_checks
