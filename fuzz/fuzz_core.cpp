@@ -21,6 +21,10 @@
 // its conversion with the map and the direct body of each level (whole blocks only) are measured
 // against the model's values (the direct pairs' rules in support/path_rules.hpp).
 // The public conversion and the element loops run once per processor level this machine has.
+// The public conversion runs once more at each level under a floating-point control other than
+// the default, drawn from the last bytes of the input (a directed rounding, FTZ, DAZ, unmasked
+// exceptions): it must store the same bytes, report the same error with the same text, and
+// leave the control as it found it.
 // A disagreement prints the case and aborts. Buffers are allocated to their exact size, so the
 // address sanitizer sees any access beyond a slice.
 #include <algorithm>
@@ -56,6 +60,7 @@
 #include "simd/level.hpp"
 #include "slice.hpp"
 #include "support/exact_model.hpp"
+#include "support/float_control.hpp"
 #include "support/mode_lists.hpp"
 #include "support/path_rules.hpp"
 
@@ -562,6 +567,39 @@ void check_direct(const Case<S, D>& c, const Buffer& src) {
     }
 }
 
+// ---- Under a caller's floating-point control -----------------------------------------------
+
+// The public conversion at each level under `control`, against the same call under the default.
+template <class S, class D>
+void check_under_control(const Case<S, D>& c, const Buffer& src, std::uint32_t control) {
+    const ScalarMap<S, D> map(c.map.data(), c.map.size());
+    const auto convert = [&](SrcSlice<S> s, DstSlice<D> d) {
+        return public_conversion<S, D>(c.mode, c.oor, map, s, d);
+    };
+    for (Level level : kAllLevels) {
+        if (!level_available(level)) continue;
+        const ScopedLevelCap cap(level);
+        const Run expected = run_path(c, src, convert);
+        std::uint32_t after = 0;
+        std::string text;
+        const Run run = run_path(c, src, [&](SrcSlice<S> s, DstSlice<D> d) {
+            CastResult result;
+            after = with_mxcsr(control, [&] {
+                result = convert(s, d);
+                if (result) text = result->message();
+            });
+            return result;
+        });
+        const std::string name = std::string("public conversion at ") + std::string(level_name(level)) +
+                                 " under MXCSR " + std::to_string(control);
+        require(c, name.c_str(), run, Expected{expected.dst, expected.result});
+        if (after != control || text != (expected.result ? expected.result->message() : std::string())) {
+            std::fprintf(stderr, "\n%s: MXCSR %#x after the call, text \"%s\"\n", name.c_str(), after, text.c_str());
+            std::abort();
+        }
+    }
+}
+
 // ---- One input ----------------------------------------------------------------------------
 
 // A scalar-map key, drawn by `pick` from the source and the keys so far (see the top).
@@ -639,6 +677,8 @@ void run_case(Reader& in) {
         const Expected loop_model = expect_element_loop(c);
         check_paths(c, src, loop_model);
     }
+    const std::uint8_t control_a = in.byte();
+    check_under_control(c, src, control_from_bytes(control_a, in.byte()));
     // The source is read only.
     if (n > 0 && std::memcmp(src.data(), c.src.data(), n * sizeof(S)) != 0) std::abort();
 }

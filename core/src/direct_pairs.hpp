@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "block_loop.hpp"
+#include "default_float_control.hpp"
 #include "element_types.hpp"
 #include "float_to_float.hpp"
 #include "int_to_float.hpp"
@@ -51,10 +52,12 @@ inline D direct_value(S v) noexcept {
 // The first n elements with a scalar map: each takes the target of the first entry that matches
 // it (integer equality; IEEE equality for floating sources, a NaN matching the first NaN key),
 // else its own value in D. Whole blocks go through the level's direct body, the rest element by
-// element; the two store the same bits. Never fails.
+// element; the two store the same bits. Never fails. Runs under the default floating-point control
+// (default_float_control.hpp): int64 and uint64 to float64 round by it.
 template <class S, class D>
 void convert_direct_with_map(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
     static_assert(is_direct_pair_v<S, D>, "not a direct pair");
+    const DefaultFloatControl control;
     const simd::BodyModes modes{RoundingMode::NearestEven, OutOfRange::Absent, body_map(map)};
     run_block_body(pair_body<S, D>(simd::active_bodies().direct), src, dst, n, modes, simd::kDirectBlock,
                    [&](SrcSlice<S> s, DstSlice<D> d, std::size_t k) noexcept -> CastResult {

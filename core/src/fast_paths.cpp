@@ -1,5 +1,6 @@
 #include "fast_paths.hpp"
 
+#include "default_float_control.hpp"
 #include "simd/bodies.hpp"
 
 namespace pelm_ossrel {
@@ -33,25 +34,54 @@ simd::BodyModes rounding(RoundingMode mode) noexcept { return {mode, OutOfRange:
 
 }  // namespace
 
-FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+namespace fast_path {
+
+FastPathResult f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
     return run(simd::active_bodies().f32_to_u8_clamp, src, dst, rounding(mode));
 }
 
-FastPathResult try_f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+FastPathResult f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
     return run(simd::active_bodies().f64_to_u8_clamp, src, dst, rounding(mode));
 }
 
-FastPathResult try_f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
+FastPathResult f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
     return run(simd::active_bodies().f64_to_i32_clamp, src, dst, rounding(mode));
 }
 
-FastPathResult try_f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
+FastPathResult f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
     return run(simd::active_bodies().f64_to_i32_check, src, dst, {mode, OutOfRange::Absent});
 }
 
-FastPathResult try_f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept {
+FastPathResult f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept {
     return run(simd::active_bodies().f64_to_f32_nearest, src, dst,
                {RoundingMode::NearestEven, check ? OutOfRange::Absent : OutOfRange::Clamp});
+}
+
+}  // namespace fast_path
+
+FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+    const DefaultFloatControl control;
+    return fast_path::f32_to_u8_clamp(src, dst, mode);
+}
+
+FastPathResult try_f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+    const DefaultFloatControl control;
+    return fast_path::f64_to_u8_clamp(src, dst, mode);
+}
+
+FastPathResult try_f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
+    const DefaultFloatControl control;
+    return fast_path::f64_to_i32_clamp(src, dst, mode);
+}
+
+FastPathResult try_f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
+    const DefaultFloatControl control;
+    return fast_path::f64_to_i32_check(src, dst, mode);
+}
+
+FastPathResult try_f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept {
+    const DefaultFloatControl control;
+    return fast_path::f64_to_f32_nearest(src, dst, check);
 }
 
 }  // namespace pelm_ossrel

@@ -59,6 +59,8 @@ struct BodyResult;
 }
 CastResult to_cast_result(const simd::BodyResult& result) noexcept;
 
+// Each fast path runs under the default floating-point control (default_float_control.hpp).
+
 // float32 / float64 -> uint8 and float64 -> int32 under clamp; every processor handles them.
 FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst,
                                    RoundingMode mode) noexcept;
@@ -77,13 +79,24 @@ FastPathResult try_f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t>
 // destination; with `check`, then reports the first finite element that became an infinity.
 FastPathResult try_f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept;
 
+// The same fast paths without a control of their own, for the conversions below, which hold one
+// for the whole call already.
+namespace fast_path {
+FastPathResult f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept;
+FastPathResult f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept;
+FastPathResult f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept;
+FastPathResult f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept;
+FastPathResult f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept;
+}  // namespace fast_path
+
 // ---- Where the conversions offer their work -------------------------------------------------
 //
 // A floating-to-integer or floating-to-floating conversion calls its offer first, with both
 // slices whole; when the answer is decided, that is the conversion's result, otherwise its
 // element loop runs from the first element. No offer is made with a scalar map, under
 // nearest-away, or under wrap; float64 -> float32 is offered only under nearest-even, with the
-// overflow check unless the out-of-range mode is clamp. Every other pair is never offered.
+// overflow check unless the out-of-range mode is clamp. Every other pair is never offered. The
+// offers hold no floating-point control of their own: the conversions hold it for the call.
 
 template <class S, class D>
 FastPathResult offer_float_to_int_fast_path([[maybe_unused]] SrcSlice<S> src,
@@ -93,13 +106,13 @@ FastPathResult offer_float_to_int_fast_path([[maybe_unused]] SrcSlice<S> src,
         return FastPathResult::not_handled();
     [[maybe_unused]] const bool clamp = config.out_of_range.is(OutOfRangeMode::Clamp);
     if constexpr (std::is_same_v<S, double> && std::is_same_v<D, std::uint8_t>) {
-        if (clamp) return try_f64_to_u8_clamp(src, dst, config.rounding_mode);
+        if (clamp) return fast_path::f64_to_u8_clamp(src, dst, config.rounding_mode);
     } else if constexpr (std::is_same_v<S, float> && std::is_same_v<D, std::uint8_t>) {
-        if (clamp) return try_f32_to_u8_clamp(src, dst, config.rounding_mode);
+        if (clamp) return fast_path::f32_to_u8_clamp(src, dst, config.rounding_mode);
     } else if constexpr (std::is_same_v<S, double> && std::is_same_v<D, std::int32_t>) {
         // A declined clamp offer goes to the element loop, not to the check path.
-        if (clamp) return try_f64_to_i32_clamp(src, dst, config.rounding_mode);
-        if (!config.out_of_range.has_value()) return try_f64_to_i32_check(src, dst, config.rounding_mode);
+        if (clamp) return fast_path::f64_to_i32_clamp(src, dst, config.rounding_mode);
+        if (!config.out_of_range.has_value()) return fast_path::f64_to_i32_check(src, dst, config.rounding_mode);
     }
     return FastPathResult::not_handled();
 }
@@ -110,7 +123,7 @@ FastPathResult offer_float_to_float_fast_path([[maybe_unused]] SrcSlice<S> src,
                                               [[maybe_unused]] const CastConfig<S, D>& config) noexcept {
     if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float>) {
         if (config.scalar_map.empty() && config.rounding_mode == RoundingMode::NearestEven)
-            return try_f64_to_f32_nearest(src, dst, !config.out_of_range.is(OutOfRangeMode::Clamp));
+            return fast_path::f64_to_f32_nearest(src, dst, !config.out_of_range.is(OutOfRangeMode::Clamp));
     }
     return FastPathResult::not_handled();
 }

@@ -28,6 +28,7 @@
 #include "block_loop.hpp"
 #include "cast_error.hpp"
 #include "config.hpp"
+#include "default_float_control.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
 #include "float_results.hpp"
@@ -148,6 +149,7 @@ template <class S, class D>
 CastResult convert_slice_float_to_float(SrcSlice<S> src, DstSlice<D> dst,
                                         const CastConfig<S, D>& config) noexcept {
     static_assert(is_core_float_to_float_pair_v<S, D>);
+    const DefaultFloatControl control;
 
     // The vectorised fast path (float64 to float32 under nearest-even) is offered the whole
     // call first, with both slices at their full lengths; when it declines, the element loop

@@ -29,6 +29,7 @@
 #include "block_loop.hpp"
 #include "cast_error.hpp"
 #include "config.hpp"
+#include "default_float_control.hpp"
 #include "element_types.hpp"
 #include "fast_paths.hpp"
 #include "lift_modes.hpp"
@@ -144,6 +145,7 @@ template <class S, class D>
 CastResult convert_slice_float_to_int(SrcSlice<S> src, DstSlice<D> dst,
                                       const CastConfig<S, D>& config) noexcept {
     static_assert(is_float_element_v<S> && is_integer_element_v<D>);
+    const DefaultFloatControl control;
 
     // The vectorised fast paths (float64 and float32 to uint8 under clamp, float64 to int32
     // under clamp or with no out-of-range mode) are offered the whole call first, with both

@@ -22,6 +22,7 @@
 #include "block_loop.hpp"
 #include "cast_error.hpp"
 #include "config.hpp"
+#include "default_float_control.hpp"
 #include "element_types.hpp"
 #include "f16.hpp"
 #include "float_results.hpp"
@@ -72,6 +73,7 @@ template <class S, class D>
 CastResult convert_slice_int_to_float(SrcSlice<S> src, DstSlice<D> dst,
                                       const IntToFloatConfig<S, D>& config) noexcept {
     static_assert(is_core_int_to_float_pair_v<S, D>);
+    const DefaultFloatControl control;
 
     const std::size_t n = std::min(src.size(), dst.size());
     if (n == 0) return std::nullopt;

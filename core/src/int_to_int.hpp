@@ -25,6 +25,7 @@
 #include "block_loop.hpp"
 #include "cast_error.hpp"
 #include "config.hpp"
+#include "default_float_control.hpp"
 #include "element_types.hpp"
 #include "lift_modes.hpp"
 #include "modes.hpp"
@@ -96,6 +97,8 @@ CastResult convert_slice_int_to_int(SrcSlice<S> src, DstSlice<D> dst,
     static_assert(is_core_int_pair_v<S, D>,
                   "only pairs whose target cannot hold every source value are converted here");
     using namespace int_to_int_detail;
+    // No floating arithmetic but for the error's values, whose conversion to binary64 rounds.
+    const DefaultFloatControl control;
 
     const std::size_t n = std::min(src.size(), dst.size());
     if (n == 0) return std::nullopt;

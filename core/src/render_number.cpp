@@ -6,9 +6,14 @@
 
 #include "render_number.hpp"
 
+#include "default_float_control.hpp"
+
 namespace pelm_ossrel {
 
 std::string render_number(double value) {
+    // The caller's control must neither trap on a signalling NaN nor change a digit.
+    const DefaultFloatControl control;
+    value = fenced(value);
     if (std::isnan(value)) return "NaN";
     const bool negative = std::signbit(value);
     if (std::isinf(value)) return negative ? "-inf" : "inf";

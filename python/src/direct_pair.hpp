@@ -5,8 +5,8 @@
 //   - the integer widenings that keep every value;
 //   - every integer type to float64, and the 8- and 16-bit integer types to float32: the value
 //     itself, exact but for int64 and uint64 to float64, which round to nearest, ties to even
-//     (the plain conversion under the default floating-point environment), whatever the
-//     rounding mode of the call.
+//     (the plain conversion under the default floating-point control, which the conversion
+//     holds whatever the calling thread's is), whatever the rounding mode of the call.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +15,9 @@
 #include <type_traits>
 
 #include "cast_error.hpp"
+#include "default_float_control.hpp"
 #include "direct_pairs.hpp"
+#include "element_types.hpp"
 #include "map_entry.hpp"
 #include "slice.hpp"
 
@@ -44,12 +46,17 @@ void convert_direct_pair(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> 
     if (map.empty()) {
         if constexpr (std::is_same_v<S, D>) {
             std::memmove(output.bytes(), input.bytes(), n * sizeof(S));
+        } else if constexpr (is_float_element_v<D>) {
+            // float32 to float64 reads subnormals, int64 and uint64 to float64 round: both as
+            // the default floating-point control has it.
+            const DefaultFloatControl control;
+            direct_detail::widen(input, output, n);
         } else {
             direct_detail::widen(input, output, n);
         }
         return;
     }
-    convert_direct_with_map(input, output, map, n);
+    convert_direct_with_map(input, output, map, n);  // under the default control of its own
 }
 
 // The conversion step of a direct pair, for the driver frames.

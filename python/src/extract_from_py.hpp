@@ -7,14 +7,18 @@
 // A failure carries the exception taken out of the interpreter, or a range error of its own
 // that is never raised; in both cases nothing is left pending. An internal fault of a nested
 // call comes back as a fault. Each object costs at most one conversion call (two for uint64's
-// index step); an exact float is read without any.
+// index step); an exact float is read without any. The caller's conversion methods run under
+// the caller's own floating-point control; the narrowing and every test of a value read from
+// them under the default one (default_float_control.hpp), as the conversions themselves.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
 #include <utility>
 
+#include "default_float_control.hpp"
 #include "element_types.hpp"
 #include "errors.hpp"
 #include "f16.hpp"
@@ -77,29 +81,37 @@ struct ExtractFromPy<double> {
     static Result<double> extract_from_py(PyObject* object) {
         if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
         const double v = PyFloat_AsDouble(object);
-        if (v == -1.0 && PyErr_Occurred()) return take_pending();
+        // By the pattern: a floating comparison with a signalling NaN would raise the invalid
+        // exception, which the caller's control may have unmasked.
+        if (std::bit_cast<std::uint64_t>(v) == std::bit_cast<std::uint64_t>(-1.0) && PyErr_Occurred()) {
+            return take_pending();
+        }
         return v;
     }
 };
 
-// float32: the float64 value rounded to binary32; beyond the range an infinity, never a
-// failure of its own.
-template <>
-struct ExtractFromPy<float> {
-    static Result<float> extract_from_py(PyObject* object) {
+namespace detail {
+
+// The binary64 value narrowed to F (float32, or float16 through float32) to nearest, ties to even,
+// under the default floating-point control; beyond the range an infinity.
+template <class F>
+F narrowed(double wide) noexcept {
+    const DefaultFloatControl control;
+    const float narrow = static_cast<float>(fenced(wide));
+    if constexpr (std::is_same_v<F, f16>) return fenced(f32_to_f16(narrow));
+    else return fenced(narrow);
+}
+
+}  // namespace detail
+
+// float32 and float16: the float64 value narrowed (detail::narrowed), never a failure of its own.
+template <class T>
+    requires(std::is_same_v<T, float> || std::is_same_v<T, f16>)
+struct ExtractFromPy<T> {
+    static Result<T> extract_from_py(PyObject* object) {
         Result<double> wide = ExtractFromPy<double>::extract_from_py(object);
         if (!wide) return wide.take_error();
-        return static_cast<float>(wide.value());
-    }
-};
-
-// float16: the float32 value rounded to binary16 by the plain conversion.
-template <>
-struct ExtractFromPy<f16> {
-    static Result<f16> extract_from_py(PyObject* object) {
-        Result<float> narrow = ExtractFromPy<float>::extract_from_py(object);
-        if (!narrow) return narrow.take_error();
-        return f32_to_f16(narrow.value());
+        return detail::narrowed<T>(wide.value());
     }
 };
 

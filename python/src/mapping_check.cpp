@@ -1,5 +1,6 @@
 #include "mapping_check.hpp"
 
+#include "default_float_control.hpp"
 #include "pending_exception.hpp"
 #include "py_ref.hpp"
 
@@ -11,6 +12,7 @@ PyObject* g_mapping_class = nullptr;
 
 Result<PyObject*> mapping_class() {
     if (g_mapping_class != nullptr) return g_mapping_class;
+    const DefaultFloatControl control;  // the first fetch may import the module
     py_ref module_name = py_ref::steal(PyUnicode_FromString("collections.abc"));
     if (!module_name) return take_pending();
     py_ref module = py_ref::steal(PyImport_Import(module_name.get()));

@@ -4,6 +4,8 @@
 
 #include <optional>
 
+#include "default_float_control.hpp"
+
 namespace pelm_ossrel::py {
 namespace {
 
@@ -38,6 +40,9 @@ Result<unsigned> numpy_major_version() {
 
 Result<const std::string*> numpy_multiarray_path() {
     if (!g_multiarray_path) {
+        // NumPy's own Python code (its version parser) runs here on the module's first use, under
+        // the default floating-point control that the interpreter expects, not the caller's.
+        const DefaultFloatControl control;
         Result<unsigned> major = numpy_major_version();
         if (!major) return major.take_error();
         g_multiarray_path = major.value() >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
@@ -55,6 +60,7 @@ Result<py_ref> import_multiarray() {
 
 Result<void> ensure_numpy_api() {
     if (PyArray_API != nullptr) return {};
+    const DefaultFloatControl control;  // the first use imports NumPy's modules
     Result<py_ref> multiarray = import_multiarray();
     if (!multiarray) return multiarray.take_error();
     py_ref capsule = py_ref::steal(PyObject_GetAttrString(multiarray.value().get(), "_ARRAY_API"));
