@@ -3,7 +3,8 @@
 Every ```python block of README.md runs, in order, as one session in a fresh interpreter (its
 process pool forks from a plain interpreter, not from the test runner); each result the README
 shows is compared whole with the repr of the expression above it, or with the exception that
-expression raises (support/readme.py states the format)."""
+expression raises (support/readme.py states the format). The process-pool example runs once more
+with its workers started by "spawn"."""
 
 import dataclasses
 import json
@@ -61,7 +62,7 @@ def test_readme_section_has_checked_examples(section):
     assert len(shown) >= 2
 
 
-def test_readme_has_no_python_block_under_another_name():
+def test_readme_every_block_has_a_known_label():
     # A block the session does not run would be an example nobody checks: every block is labelled,
     # and only a block labelled python holds Python.
     names = {info for info, _, _ in fenced_blocks(TEXT)}
