@@ -3,8 +3,11 @@
 Every ```python block of README.md runs, in order, as one session in a fresh interpreter (its
 process pool forks from a plain interpreter, not from the test runner); each result the README
 shows is compared whole with the repr of the expression above it, or with the exception that
-expression raises (support/readme.py states the format)."""
+expression raises (support/readme.py states the format). The process-pool example runs once more
+with its workers started by "spawn"."""
 
+import dataclasses
+import json
 from pathlib import Path
 
 import pytest
@@ -59,10 +62,35 @@ def test_readme_section_has_checked_examples(section):
     assert len(shown) >= 2
 
 
-def test_readme_has_no_python_block_under_another_name():
-    # A block the session does not run would be an example nobody checks.
+def test_readme_every_block_has_a_known_label():
+    # A block the session does not run would be an example nobody checks: every block is labelled,
+    # and only a block labelled python holds Python.
     names = {info for info, _, _ in fenced_blocks(TEXT)}
-    assert names <= {"python", "", "text", "sh", "bash"}, names
+    assert names <= {"python", "text", "sh"}, names
+
+
+# Under "spawn" the workers of the process-pool example import its worker function instead of
+# inheriting it: the block that defines it becomes a module of its own, and the block after it runs
+# in a child whose pool spawns its workers, with what it shows compared as in the session.
+SPAWNED = (
+    "import json, multiprocessing, sys\n"
+    "from support.readme import Step, run_steps\n"
+    "multiprocessing.set_start_method('spawn')\n"
+    "sys.path.insert(0, sys.argv[1])\n"
+    "import readme_worker\n"
+    "steps = [Step(**step) for step in json.loads(sys.argv[2])]\n"
+    "print(json.dumps(run_steps(steps, dict(vars(readme_worker)))))\n"
+)
+
+
+def test_readme_process_pool_example_runs_under_spawn(tmp_path):
+    blocks = [block_steps(first, lines) for info, first, lines in fenced_blocks(TEXT) if info == "python"]
+    [index] = [i for i, steps in enumerate(blocks) if any("def convert_rows(" in s.code for s in steps)]
+    [worker], driver = blocks[index], blocks[index + 1]
+    assert worker.shown is None
+    (tmp_path / "readme_worker.py").write_text(worker.code + "\n", encoding="utf-8")
+    records, _ = run_child(SPAWNED, str(tmp_path), json.dumps([dataclasses.asdict(step) for step in driver]))
+    assert [(record["error"], record["result"]) for record in records] == [(None, step.shown) for step in driver]
 
 
 # The format of the examples: (block lines, steps as (shown line, code line, code, shown)).
