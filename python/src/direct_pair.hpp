@@ -11,10 +11,8 @@
 
 #include <cstddef>
 #include <cstring>
-#include <optional>
 #include <type_traits>
 
-#include "cast_error.hpp"
 #include "default_float_control.hpp"
 #include "direct_pairs.hpp"
 #include "element_types.hpp"
@@ -58,14 +56,5 @@ void convert_direct_pair(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> 
     }
     convert_direct_with_map(input, output, map, n);  // under the default control of its own
 }
-
-// The conversion step of a direct pair, for the driver frames.
-template <class S, class D>
-struct DirectPairStep {
-    CastResult operator()(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map) const noexcept {
-        convert_direct_pair<S, D>(input, output, map);
-        return std::nullopt;
-    }
-};
 
 }  // namespace pelm_ossrel::py

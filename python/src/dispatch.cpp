@@ -6,10 +6,6 @@
 #include "driver_table.hpp"
 #include "builtin_dtype_name.hpp"
 #include "dtype.hpp"
-#include "float_to_float_drivers.hpp"
-#include "float_to_int_drivers.hpp"
-#include "int_drivers.hpp"
-#include "int_to_float_drivers.hpp"
 #include "interned.hpp"
 #include "numpy_api.hpp"
 
@@ -131,8 +127,7 @@ Result<py_ref> dispatch_alloc(PyObject* arr, std::string_view source_dtype_name,
     if (!source) return not_canonical("a source element type");
     const auto target = element_index(target_dtype_name);
     if (!target) return unsupported_target(target_dtype_name);
-    const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries,
-                          kElementNames[*source], kElementNames[*target]};
+    const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries};
     return drivers_of(*source, *target).alloc(arr, call);
 }
 
@@ -142,8 +137,7 @@ Result<py_ref> dispatch_into(PyObject* arr, PyObject* out, std::string_view sour
     const auto source = element_index(source_dtype_name);
     const auto target = element_index(target_dtype_name);
     if (!source || !target) return not_canonical("an element type");
-    const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries,
-                          kElementNames[*source], kElementNames[*target]};
+    const DriverCall call{rounding_mode, out_of_range_mode, scalar_map_entries};
     return drivers_of(*source, *target).into(arr, out, call);
 }
 

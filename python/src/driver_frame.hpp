@@ -1,25 +1,26 @@
-// The two frames that every typed driver runs, written once over a family's conversion step.
+// The two typed drivers of every pair, written once: convert_into (cast_array_into) and
+// convert_alloc (cast_array), and the table of them over a family's pairs.
 //
-// A conversion step is a callable
-//     CastResult step(SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map)
-// that converts the whole input run into the output run (a core slice conversion with the
-// family's config record, or a direct conversion that always succeeds). The frames do the rest:
-// the input hold, the scalar map, the output (checked, or created), and the translation of a
-// conversion error.
+// The conversion itself is the pair's step (pair_step.hpp); the frames do the rest: the input
+// hold, the scalar map, the output (checked, or created), and the translation of a conversion
+// error.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string_view>
 
 #include "cast_error.hpp"
+#include "driver_table.hpp"
+#include "element_types.hpp"
 #include "errors.hpp"
 #include "input_view.hpp"
 #include "map_entry.hpp"
 #include "numpy_api.hpp"
+#include "pair_step.hpp"
 #include "scalar_map.hpp"
 #include "slice.hpp"
 
@@ -58,11 +59,11 @@ inline bool byte_ranges_overlap(const unsigned char* a, std::size_t a_size, cons
     return a_size != 0 && b_size != 0 && a0 < b0 + b_size && b0 < a0 + a_size;
 }
 
-// Runs the step over the first min(input, output) elements of the two runs and turns a
+// Runs the pair's step over the first min(input, output) elements of the two runs and turns a
 // conversion error into ValueError. When the two runs share memory the step reads a private
 // copy of the input, so that the result is what separate buffers give.
-template <class S, class D, class Step>
-Result<void> run_step(const Step& step, SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map) {
+template <class S, class D>
+Result<void> run_step(const PairStep<S, D>& step, SrcSlice<S> input, DstSlice<D> output, ScalarMap<S, D> map) {
     const std::size_t n = input.size() < output.size() ? input.size() : output.size();
     const DstSlice<D> written(output.bytes(), n);
     CastResult result;
@@ -79,14 +80,11 @@ Result<void> run_step(const Step& step, SrcSlice<S> input, DstSlice<D> output, S
 }
 
 // The into frame: converts `arr` into the caller's `out`; returns None.
-template <class S, class D, class Step>
-Result<py_ref> convert_into(PyObject* arr, PyObject* out, PyObject* scalar_map_entries,
-                            std::string_view source_dtype_name, std::string_view target_dtype_name,
-                            const Step& step) {
+template <class S, class D>
+Result<py_ref> convert_into(PyObject* arr, PyObject* out, const DriverCall& call) {
     Result<InputView<S>> input = readonly_row_major<S>(arr);
     if (!input) return input.take_error();
-    Result<MapEntries<S, D>> map =
-        parse_map_entries<S, D>(scalar_map_entries, source_dtype_name, target_dtype_name);
+    Result<MapEntries<S, D>> map = parse_map_entries<S, D>(call.scalar_map_entries);
     if (!map) return map.take_error();
 
     Result<OutputState> output = check_caller_output(out, numpy_type_number<D>(), sizeof(D));
@@ -96,6 +94,7 @@ Result<py_ref> convert_into(PyObject* arr, PyObject* out, PyObject* scalar_map_e
         const DstSlice<D> run(PyArray_DATA(out_array), element_count(out_array));
         Result<SrcSlice<S>> held = input.value().run();
         if (!held) return held.take_error();
+        const PairStep<S, D> step{call.rounding_mode, call.out_of_range_mode};
         Result<void> converted = run_step<S, D>(step, held.value(), run, ScalarMap<S, D>(map.value()));
         if (!converted) return converted.take_error();
     }
@@ -103,14 +102,11 @@ Result<py_ref> convert_into(PyObject* arr, PyObject* out, PyObject* scalar_map_e
 }
 
 // The allocating frame: converts `arr` into a new array of D with its shape; returns the array.
-template <class S, class D, class Step>
-Result<py_ref> convert_alloc(PyObject* arr, PyObject* scalar_map_entries,
-                             std::string_view source_dtype_name, std::string_view target_dtype_name,
-                             const Step& step) {
+template <class S, class D>
+Result<py_ref> convert_alloc(PyObject* arr, const DriverCall& call) {
     Result<InputView<S>> input = readonly_row_major<S>(arr);
     if (!input) return input.take_error();
-    Result<MapEntries<S, D>> map =
-        parse_map_entries<S, D>(scalar_map_entries, source_dtype_name, target_dtype_name);
+    Result<MapEntries<S, D>> map = parse_map_entries<S, D>(call.scalar_map_entries);
     if (!map) return map.take_error();
 
     Result<py_ref> created = new_output_like(input.value().array(), numpy_type_number<D>());
@@ -129,9 +125,25 @@ Result<py_ref> convert_alloc(PyObject* arr, PyObject* scalar_map_entries,
         std::memset(run.bytes() + held.value().size() * sizeof(D), 0,
                     (run.size() - held.value().size()) * sizeof(D));
     }
+    const PairStep<S, D> step{call.rounding_mode, call.out_of_range_mode};
     Result<void> converted = run_step<S, D>(step, held.value(), run, ScalarMap<S, D>(map.value()));
     if (!converted) return converted.take_error();  // the new array is dropped
     return result;
+}
+
+namespace detail {
+
+template <class S, class... Ds>
+constexpr std::array<PairDrivers, sizeof...(Ds)> driver_row(TypeList<Ds...>) {
+    return {PairDrivers{&convert_alloc<S, Ds>, &convert_into<S, Ds>}...};
+}
+
+}  // namespace detail
+
+// The drivers of every pair of a source type of SrcList and a target type of DstList.
+template <class... Ss, class DstList>
+constexpr auto make_driver_table(TypeList<Ss...>, DstList dst) {
+    return std::array{detail::driver_row<Ss>(dst)...};
 }
 
 }  // namespace pelm_ossrel::py

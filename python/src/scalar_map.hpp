@@ -12,10 +12,10 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "element_types.hpp"
 #include "errors.hpp"
 #include "extract_from_py.hpp"
 #include "map_entry.hpp"
@@ -43,29 +43,28 @@ void append_entry(MapEntries<S, D>& entries, MapEntry<S, D> entry) {
 
 // A key as a value of S, or the source-value error that replaces its failure.
 template <class S>
-Result<S> extract_source(PyObject* key, std::string_view source_dtype_name) {
+Result<S> extract_source(PyObject* key) {
     Result<S> source = ExtractFromPy<S>::extract_from_py(key);
     if (source) return source;
     Error failure = source.take_error();
     if (failure.is_fault()) return failure;
-    return source_value_error(key, source_dtype_name, std::move(failure));
+    return source_value_error(key, element_name<S>(), std::move(failure));
 }
 
 // A value as a value of D, or the target-value error that replaces its failure.
 template <class D>
-Result<D> extract_target(PyObject* value, std::string_view target_dtype_name) {
+Result<D> extract_target(PyObject* value) {
     Result<D> target = ExtractFromPy<D>::extract_from_py(value);
     if (target) return target;
     Error failure = target.take_error();
     if (failure.is_fault()) return failure;
-    return target_value_error(value, target_dtype_name, std::move(failure));
+    return target_value_error(value, element_name<D>(), std::move(failure));
 }
 
 // Mapping path: the items list that the mapping's items() gives, walked by index. Items
 // appended to that list during the walk are not visited; a list that shrinks ends it early.
 template <class S, class D>
-Result<MapEntries<S, D>> parse_mapping(PyObject* mapping, std::string_view source_dtype_name,
-                                       std::string_view target_dtype_name) {
+Result<MapEntries<S, D>> parse_mapping(PyObject* mapping) {
     Result<Py_ssize_t> reported = mapping_length(mapping, sizeof(MapEntry<S, D>));
     if (!reported) return reported.take_error();
     Result<py_ref> listed = mapping_items(mapping);
@@ -83,9 +82,9 @@ Result<MapEntries<S, D>> parse_mapping(PyObject* mapping, std::string_view sourc
         if (Result<void> shape = check_item_pair(item.get()); !shape) return shape.take_error();
         py_ref key = py_ref::borrow(PyTuple_GET_ITEM(item.get(), 0));
         py_ref value = py_ref::borrow(PyTuple_GET_ITEM(item.get(), 1));
-        Result<S> source = extract_source<S>(key.get(), source_dtype_name);
+        Result<S> source = extract_source<S>(key.get());
         if (!source) return source.take_error();
-        Result<D> target = extract_target<D>(value.get(), target_dtype_name);
+        Result<D> target = extract_target<D>(value.get());
         if (!target) return target.take_error();
         append_entry(entries, MapEntry<S, D>{source.value(), target.value()});
     }
@@ -94,8 +93,7 @@ Result<MapEntries<S, D>> parse_mapping(PyObject* mapping, std::string_view sourc
 
 // Iterable path: one entry at a time, element 0 converted before element 1 is looked up.
 template <class S, class D>
-Result<MapEntries<S, D>> parse_iterable(PyObject* iterable, std::string_view source_dtype_name,
-                                        std::string_view target_dtype_name) {
+Result<MapEntries<S, D>> parse_iterable(PyObject* iterable) {
     Result<py_ref> started = entries_iterator(iterable);
     if (!started) return started.take_error();
     PyObject* iterator = started.value().get();
@@ -110,13 +108,13 @@ Result<MapEntries<S, D>> parse_iterable(PyObject* iterable, std::string_view sou
 
         Result<py_ref> key = entry_element(entry, 0);
         if (!key) return key.take_error();
-        Result<S> source = extract_source<S>(key.value().get(), source_dtype_name);
+        Result<S> source = extract_source<S>(key.value().get());
         if (!source) return source.take_error();
         key.value().reset();
 
         Result<py_ref> value = entry_element(entry, 1);
         if (!value) return value.take_error();
-        Result<D> target = extract_target<D>(value.value().get(), target_dtype_name);
+        Result<D> target = extract_target<D>(value.value().get());
         if (!target) return target.take_error();
         value.value().reset();
 
@@ -126,19 +124,17 @@ Result<MapEntries<S, D>> parse_iterable(PyObject* iterable, std::string_view sou
 
 }  // namespace detail
 
-// `scalar_map_entries` is the caller's object, or nullptr when none (or None) was given;
-// the two names serve only the messages of the value conversions.
+// `scalar_map_entries` is the caller's object, or nullptr when none (or None) was given; the
+// messages of the value conversions name the element types S and D.
 template <class S, class D>
-Result<MapEntries<S, D>> parse_map_entries(PyObject* scalar_map_entries,
-                                           std::string_view source_dtype_name,
-                                           std::string_view target_dtype_name) {
+Result<MapEntries<S, D>> parse_map_entries(PyObject* scalar_map_entries) {
     if (scalar_map_entries == nullptr) return MapEntries<S, D>{};
     Result<bool> mapping = is_scalar_map_mapping(scalar_map_entries);
     if (!mapping) return mapping.take_error();
     if (mapping.value()) {
-        return detail::parse_mapping<S, D>(scalar_map_entries, source_dtype_name, target_dtype_name);
+        return detail::parse_mapping<S, D>(scalar_map_entries);
     }
-    return detail::parse_iterable<S, D>(scalar_map_entries, source_dtype_name, target_dtype_name);
+    return detail::parse_iterable<S, D>(scalar_map_entries);
 }
 
 }  // namespace pelm_ossrel::py
