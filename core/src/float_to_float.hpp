@@ -119,12 +119,7 @@ CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D>
                                std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         const S x = src[i];
-        if constexpr (HasMap) {
-            if (const D* target = find_mapped(map, x)) {
-                dst.set(i, *target);
-                continue;
-            }
-        }
+        if (store_mapped<HasMap>(map, x, dst, i)) continue;
         if (const CastResult failed = finish_float_element<S, D, M, O>(x, float_nearest<D>(x), dst, i))
             return failed;
     }

@@ -96,12 +96,7 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
 
     for (std::size_t i = 0; i < n; ++i) {
         const S x = src[i];
-        if constexpr (HasMap) {
-            if (const D* target = find_mapped(map, x)) {
-                dst.set(i, *target);
-                continue;
-            }
-        }
+        if (store_mapped<HasMap>(map, x, dst, i)) continue;
         const W v = CF::widen(x);
         if (v != v) return CastError::non_finite(CF::to_f64(x));
         const W r = CF::template round<M>(v);
