@@ -145,8 +145,8 @@ CastResult convert_slice_float_to_float(SrcSlice<S> src, DstSlice<D> dst,
     static_assert(is_core_float_to_float_pair_v<S, D>);
 
     // The vectorised fast path (float64 to float32 under nearest-even) is offered the whole
-    // call first, with both slices at their full lengths; when it declines, the element loop
-    // below does the work from the first element.
+    // call first, with both slices at their full lengths; when it declines, the call runs from
+    // the first element in blocks through the level's body, as every pair does.
     if (const FastPathResult fast = offer_float_to_float_fast_path(src, dst, config); fast.decided())
         return fast.result();
 

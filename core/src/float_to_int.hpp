@@ -142,8 +142,8 @@ CastResult convert_slice_float_to_int(SrcSlice<S> src, DstSlice<D> dst,
 
     // The vectorised fast paths (float64 and float32 to uint8 under clamp, float64 to int32
     // under clamp or with no out-of-range mode) are offered the whole call first, with both
-    // slices at their full lengths; when they decline, the element loop below does the work
-    // from the first element.
+    // slices at their full lengths; when they decline, the call runs from the first element in
+    // blocks through the level's body, as every pair does.
     if (const FastPathResult fast = offer_float_to_int_fast_path(src, dst, config); fast.decided())
         return fast.result();
 
