@@ -19,7 +19,8 @@
 namespace pelm_ossrel {
 
 // What a fast path answers: the whole conversion done, the work declined (nothing written, the
-// caller's element loop runs from the start), or the conversion's error.
+// caller's conversion runs from the start, in blocks through the level's body), or the
+// conversion's error.
 class FastPathResult {
 public:
     enum class Outcome : std::uint8_t { Handled, NotHandled, Failed };
@@ -92,8 +93,8 @@ FastPathResult f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, boo
 // ---- Where the conversions offer their work -------------------------------------------------
 //
 // A floating-to-integer or floating-to-floating conversion calls its offer first, with both
-// slices whole; when the answer is decided, that is the conversion's result, otherwise its
-// element loop runs from the first element. No offer is made with a scalar map, under
+// slices whole; when the answer is decided, that is the conversion's result, otherwise the
+// conversion runs from the first element in blocks through the level's body. No offer is made with a scalar map, under
 // nearest-away, or under wrap; float64 -> float32 is offered only under nearest-even, with the
 // overflow check unless the out-of-range mode is clamp. Every other pair is never offered. The
 // offers hold no floating-point control of their own: the conversions hold it for the call.

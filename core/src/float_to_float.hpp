@@ -120,12 +120,7 @@ CastResult float_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D>
                                std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         const S x = src[i];
-        if constexpr (HasMap) {
-            if (const D* target = find_mapped(map, x)) {
-                dst.set(i, *target);
-                continue;
-            }
-        }
+        if (store_mapped<HasMap>(map, x, dst, i)) continue;
         if (const CastResult failed = finish_float_element<S, D, M, O>(x, float_nearest<D>(x), dst, i))
             return failed;
     }
@@ -152,8 +147,8 @@ CastResult convert_slice_float_to_float(SrcSlice<S> src, DstSlice<D> dst,
     const DefaultFloatControl control;
 
     // The vectorised fast path (float64 to float32 under nearest-even) is offered the whole
-    // call first, with both slices at their full lengths; when it declines, the element loop
-    // below does the work from the first element.
+    // call first, with both slices at their full lengths; when it declines, the call runs from
+    // the first element in blocks through the level's body, as every pair does.
     if (const FastPathResult fast = offer_float_to_float_fast_path(src, dst, config); fast.decided())
         return fast.result();
 

@@ -97,12 +97,7 @@ CastResult float_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
 
     for (std::size_t i = 0; i < n; ++i) {
         const S x = src[i];
-        if constexpr (HasMap) {
-            if (const D* target = find_mapped(map, x)) {
-                dst.set(i, *target);
-                continue;
-            }
-        }
+        if (store_mapped<HasMap>(map, x, dst, i)) continue;
         const W v = CF::widen(x);
         if (v != v) return CastError::non_finite(CF::to_f64(x));
         const W r = CF::template round<M>(v);
@@ -149,8 +144,8 @@ CastResult convert_slice_float_to_int(SrcSlice<S> src, DstSlice<D> dst,
 
     // The vectorised fast paths (float64 and float32 to uint8 under clamp, float64 to int32
     // under clamp or with no out-of-range mode) are offered the whole call first, with both
-    // slices at their full lengths; when they decline, the element loop below does the work
-    // from the first element.
+    // slices at their full lengths; when they decline, the call runs from the first element in
+    // blocks through the level's body, as every pair does.
     if (const FastPathResult fast = offer_float_to_int_fast_path(src, dst, config); fast.decided())
         return fast.result();
 

@@ -56,12 +56,7 @@ CastResult int_to_float_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> m
                              std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         const S x = src[i];
-        if constexpr (HasMap) {
-            if (const D* target = find_mapped(map, x)) {
-                dst.set(i, *target);
-                continue;
-            }
-        }
+        if (store_mapped<HasMap>(map, x, dst, i)) continue;
         dst.set(i, finish_int_element<S, D, M>(x, int_nearest<D>(x)));
     }
     return std::nullopt;

@@ -71,12 +71,7 @@ template <class S, class D, OutOfRange O, bool HasMap>
 CastResult int_to_int_loop(SrcSlice<S> src, DstSlice<D> dst, ScalarMap<S, D> map, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         const S v = src[i];
-        if constexpr (HasMap) {
-            if (const D* target = find_mapped(map, v)) {
-                dst.set(i, *target);
-                continue;
-            }
-        }
+        if (store_mapped<HasMap>(map, v, dst, i)) continue;
         if constexpr (O == OutOfRange::Clamp) {
             dst.set(i, static_cast<D>(std::min(std::max(v, kLo<S, D>), kHi<S, D>)));
         } else if constexpr (O == OutOfRange::Wrap) {

@@ -10,12 +10,7 @@ namespace {
 using namespace testing_support;
 using namespace map_checks;
 
-class DirectMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(DirectMapBlocks);
-
-TEST_P(DirectMapBlocks, MapsOfEveryShapeMatchTheElementRule) {
-    for_each_pair_of<Family::Direct>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
+PELM_OSSREL_MAP_BLOCK_SUITE(DirectMapBlocks, Family::Direct)
 
 TEST_P(DirectMapBlocks, WideIntegersToFloat64MatchTheElementRule) {
     std::mt19937_64 rng(rng_start("wide integers to float64"));

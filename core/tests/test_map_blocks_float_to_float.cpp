@@ -12,16 +12,8 @@ namespace {
 using namespace testing_support;
 using namespace map_checks;
 
-class FloatToFloatMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(FloatToFloatMapBlocks);
-
-TEST_P(FloatToFloatMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToFloat>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
-TEST_P(FloatToFloatMapBlocks, FailuresAmongMatchesMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToFloat>([]<class S, class D>() { check_failures_among_matches<S, D>(); });
-}
+PELM_OSSREL_MAP_BLOCK_SUITE(FloatToFloatMapBlocks, Family::FloatToFloat)
+PELM_OSSREL_MAP_FAILURE_TEST(FloatToFloatMapBlocks, Family::FloatToFloat)
 
 // NaNs of every payload, infinities, the overflow threshold and the values around it, results
 // in binary32's subnormal range and its ties, ties between normal neighbours, and random values

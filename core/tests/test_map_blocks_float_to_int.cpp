@@ -13,16 +13,8 @@ namespace {
 using namespace testing_support;
 using namespace map_checks;
 
-class FloatToIntMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(FloatToIntMapBlocks);
-
-TEST_P(FloatToIntMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToInt>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
-TEST_P(FloatToIntMapBlocks, FailuresAmongMatchesMatchTheElementLoop) {
-    for_each_pair_of<Family::FloatToInt>([]<class S, class D>() { check_failures_among_matches<S, D>(); });
-}
+PELM_OSSREL_MAP_BLOCK_SUITE(FloatToIntMapBlocks, Family::FloatToInt)
+PELM_OSSREL_MAP_FAILURE_TEST(FloatToIntMapBlocks, Family::FloatToInt)
 
 // Far outside every target (where wrap keeps the low bits of the exact value), the powers of two
 // where the target's limits lie as the source rounds them, and random magnitudes up to binary64's

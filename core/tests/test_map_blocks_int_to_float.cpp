@@ -12,13 +12,7 @@ namespace {
 using namespace testing_support;
 using namespace map_checks;
 
-class IntToFloatMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(IntToFloatMapBlocks);
-
-TEST_P(IntToFloatMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::IntToFloat>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
+PELM_OSSREL_MAP_BLOCK_SUITE(IntToFloatMapBlocks, Family::IntToFloat)
 
 // Above 2^53 the rounding step is judged against the source's binary64 value, which may equal
 // the nearest binary32 result although the integer does not.

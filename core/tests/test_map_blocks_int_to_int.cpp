@@ -11,16 +11,8 @@ namespace {
 using namespace testing_support;
 using namespace map_checks;
 
-class IntToIntMapBlocks : public LevelTest {};
-PELM_OSSREL_FOR_EVERY_LEVEL(IntToIntMapBlocks);
-
-TEST_P(IntToIntMapBlocks, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {
-    for_each_pair_of<Family::IntToInt>([]<class S, class D>() { check_map_scenarios<S, D>(); });
-}
-
-TEST_P(IntToIntMapBlocks, FailuresAmongMatchesMatchTheElementLoop) {
-    for_each_pair_of<Family::IntToInt>([]<class S, class D>() { check_failures_among_matches<S, D>(); });
-}
+PELM_OSSREL_MAP_BLOCK_SUITE(IntToIntMapBlocks, Family::IntToInt)
+PELM_OSSREL_MAP_FAILURE_TEST(IntToIntMapBlocks, Family::IntToInt)
 
 }  // namespace
 }  // namespace pelm_ossrel

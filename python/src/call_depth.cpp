@@ -19,13 +19,13 @@ namespace {
 
 // The native stack a call needs below its entry point, with room to spare. One nested level
 // (the module's frames from the entry point down to the caller's code, the interpreter's frames
-// that run that code, up to the next entry point) costs 1.7 to 1.9 KiB, about 1.2 KiB of it the
-// module's own; raising the refusal and the module's error paths on the way out need less than
-// one more level. The margin is tens of levels, so that the caller's code between two levels may
-// also go through the interpreter's C functions (list(), map(), a property, repr()) and still
-// find the stack it needs; on a thread of 2 MiB it is 3 % of the stack. AddressSanitizer puts
-// guard zones around the locals of every instrumented frame, which makes the module's frames
-// several times larger.
+// that run that code, up to the next entry point) costs the measured figure that the README
+// gives under "What it does under failures"; raising the refusal and the module's error paths
+// on the way out need less than one more level. The margin is tens of levels, so that the
+// caller's code between two levels may also go through the interpreter's C functions (list(),
+// map(), a property, repr()) and still find the stack it needs. AddressSanitizer puts guard
+// zones around the locals of every instrumented frame, which makes the module's frames several
+// times larger.
 #if defined(OSSREL_ADDRESS_SANITIZER)
 constexpr std::uintptr_t kStackMargin = 256 * 1024;
 #else

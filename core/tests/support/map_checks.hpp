@@ -8,7 +8,6 @@
 // that no key matches fails on its own, and then every element from that one on is untouched.
 #pragma once
 
-// that no key matches fails on its own, and then every element from that one on is untouched.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,8 +31,6 @@
 #include "support/mode_lists.hpp"
 
 namespace pelm_ossrel::map_checks {
-
-using namespace testing_support;
 
 using namespace testing_support;
 
@@ -337,6 +334,17 @@ std::vector<Scenario<S, D>> map_scenarios(const Pools<S, D>& p, std::size_t n, s
         add("keys at the block boundaries", std::move(x), std::move(map));
     }
 
+    // More keys than the lanes hold ready: sixteen keys of the input, then a seventeenth, then the
+    // sixteenth again, which loses to its first entry.
+    {
+        std::vector<S> x = mixed_input(p, n, rng);
+        std::vector<S> keys = sample(x, 17, rng);
+        plant(x, keys, 1, rng);
+        Map<S, D> map = map_of(keys, p, rng);
+        if (keys.size() >= 16) map.push_back({keys[15], pick(p.targets, rng)});
+        add(std::to_string(map.size()) + " keys across the held ones", std::move(x), std::move(map));
+    }
+
     // The same keys more than once: the first entry wins.
     {
         std::vector<S> x = mixed_input(p, n, rng);
@@ -579,3 +587,22 @@ inline std::vector<i128> integer_values(std::mt19937_64& rng) {
 }
 
 }  // namespace pelm_ossrel::map_checks
+
+// The suite `suite` (a LevelTest, once per level this processor has) of the scalar map in the
+// block loops of `family`: maps of every shape in every mode of each pair match the element loop.
+// Each family's suite is a file of its own, so that they compile in parallel.
+#define PELM_OSSREL_MAP_BLOCK_SUITE(suite, family)                                                        \
+    class suite : public ::pelm_ossrel::testing_support::LevelTest {};                                   \
+    PELM_OSSREL_FOR_EVERY_LEVEL(suite);                                                                  \
+    TEST_P(suite, MapsOfEveryShapeInEveryModeMatchTheElementLoop) {                                      \
+        ::pelm_ossrel::testing_support::for_each_pair_of<family>(                                        \
+            []<class S, class D>() { ::pelm_ossrel::map_checks::check_map_scenarios<S, D>(); });         \
+    }
+
+// For a family whose elements can fail: a failing value that no key matches, at every position
+// of a run among matches, matches the element loop.
+#define PELM_OSSREL_MAP_FAILURE_TEST(suite, family)                                                       \
+    TEST_P(suite, FailuresAmongMatchesMatchTheElementLoop) {                                             \
+        ::pelm_ossrel::testing_support::for_each_pair_of<family>(                                        \
+            []<class S, class D>() { ::pelm_ossrel::map_checks::check_failures_among_matches<S, D>(); }); \
+    }

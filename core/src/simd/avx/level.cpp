@@ -22,6 +22,7 @@ namespace {
 #include "simd/avx/fast_paths.inc"
 #include "simd/kernels/map_lanes_portable.inc"
 #include "simd/kernels/map_blend.inc"
+#include "simd/kernels/block_run.inc"
 #include "simd/kernels/portable_families.inc"
 #include "simd/kernels/tables.inc"
 

@@ -25,6 +25,7 @@ namespace {
 #include "simd/avx2/narrow_to_f16.inc"
 #include "simd/avx2/map_lanes.inc"
 #include "simd/kernels/map_blend.inc"
+#include "simd/kernels/block_run.inc"
 
 namespace float_to_int {
 #include "simd/avx2/float_to_int.inc"

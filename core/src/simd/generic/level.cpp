@@ -18,6 +18,7 @@ namespace {
 #include "simd/kernels/level_common.inc"
 #include "simd/kernels/map_lanes_portable.inc"
 #include "simd/kernels/map_blend.inc"
+#include "simd/kernels/block_run.inc"
 #include "simd/kernels/portable_families.inc"
 #include "simd/kernels/tables.inc"
 
