@@ -59,29 +59,36 @@ FastPathResult f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, boo
 
 }  // namespace fast_path
 
-FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+namespace {
+
+// A fast path under the default floating-point control.
+template <class S, class D, class Arg>
+FastPathResult under_default_control(FastPathResult (*path)(SrcSlice<S>, DstSlice<D>, Arg) noexcept, SrcSlice<S> src,
+                                     DstSlice<D> dst, Arg arg) noexcept {
     const DefaultFloatControl control;
-    return fast_path::f32_to_u8_clamp(src, dst, mode);
+    return path(src, dst, arg);
+}
+
+}  // namespace
+
+FastPathResult try_f32_to_u8_clamp(SrcSlice<float> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
+    return under_default_control(fast_path::f32_to_u8_clamp, src, dst, mode);
 }
 
 FastPathResult try_f64_to_u8_clamp(SrcSlice<double> src, DstSlice<std::uint8_t> dst, RoundingMode mode) noexcept {
-    const DefaultFloatControl control;
-    return fast_path::f64_to_u8_clamp(src, dst, mode);
+    return under_default_control(fast_path::f64_to_u8_clamp, src, dst, mode);
 }
 
 FastPathResult try_f64_to_i32_clamp(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
-    const DefaultFloatControl control;
-    return fast_path::f64_to_i32_clamp(src, dst, mode);
+    return under_default_control(fast_path::f64_to_i32_clamp, src, dst, mode);
 }
 
 FastPathResult try_f64_to_i32_check(SrcSlice<double> src, DstSlice<std::int32_t> dst, RoundingMode mode) noexcept {
-    const DefaultFloatControl control;
-    return fast_path::f64_to_i32_check(src, dst, mode);
+    return under_default_control(fast_path::f64_to_i32_check, src, dst, mode);
 }
 
 FastPathResult try_f64_to_f32_nearest(SrcSlice<double> src, DstSlice<float> dst, bool check) noexcept {
-    const DefaultFloatControl control;
-    return fast_path::f64_to_f32_nearest(src, dst, check);
+    return under_default_control(fast_path::f64_to_f32_nearest, src, dst, check);
 }
 
 }  // namespace pelm_ossrel
