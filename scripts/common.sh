@@ -48,16 +48,41 @@ make_venv() {
     "$dir/bin/python" -m pip install "${PIP_FLAGS[@]}" "$@"
 }
 
+# apt_install PACKAGE...: installs Debian's packages (through sudo when not root).
+apt_install() {
+    local sudo=""
+    if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
+}
+
 # ensure_gtest: GoogleTest from Debian's packages when it is missing.
 ensure_gtest() {
     if [[ -f /usr/include/gtest/gtest.h ]] && compgen -G "/usr/lib/*/libgtest.a" >/dev/null; then
         return 0
     fi
     echo "== installing GoogleTest (libgtest-dev)"
-    local sudo=""
-    if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq libgtest-dev >/dev/null
+    apt_install libgtest-dev
+}
+
+# use_compiler_cache: one run compiles the core's translation units with the same flags several
+# times (for the native tests and for each interpreter's wheel; for the sanitizer tests and the
+# sanitizer wheel), and they take minutes each. ccache, from Debian's packages when it is
+# missing, compiles each once; without it every build compiles afresh, as it would anyway.
+use_compiler_cache() {
+    if ! command -v ccache >/dev/null 2>&1; then
+        echo "== installing ccache"
+        apt_install ccache 2>/dev/null || {
+            echo "== warning: ccache could not be installed: every build compiles afresh" >&2
+            return 0
+        }
+    fi
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_DIR="$BUILD/ccache" CCACHE_MAXSIZE=4G
+    # The builds lie in folders of their own, which is no part of what they compile; the
+    # compiler is named alike in each, as ccache tells compilers apart by their names.
+    export CCACHE_NOHASHDIR=true
+    if [[ -z "${CXX:-}" ]] && command -v g++ >/dev/null 2>&1; then export CXX="$(command -v g++)"; fi
 }
 
 BUILD_REQS=("scikit-build-core>=0.10" "cmake>=3.21" ninja pytest)

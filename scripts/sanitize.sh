@@ -6,6 +6,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_gtest
+use_compiler_cache
 
 enter_venv "$(require_python 12)" venv-py312-sanitize "${TEST_REQS[@]}" "numpy>=2"
 

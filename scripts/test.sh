@@ -4,6 +4,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_gtest
+use_compiler_cache
 
 PY312="$(require_python 12)"
 enter_venv "$PY312" venv-py312-np2 "${TEST_REQS[@]}" "numpy>=2"
