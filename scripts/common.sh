@@ -48,12 +48,22 @@ make_venv() {
     "$dir/bin/python" -m pip install "${PIP_FLAGS[@]}" "$@"
 }
 
-# apt_install PACKAGE...: installs Debian's packages (through sudo when not root).
+# as_root COMMAND...: runs COMMAND as root (through sudo when not root).
+as_root() {
+    if [[ "$(id -u)" == 0 ]]; then "$@"; else sudo "$@"; fi
+}
+
+# apt_update: refreshes Debian's package lists, once per script.
+apt_update() {
+    [[ -n "${APT_UPDATED:-}" ]] && return 0
+    as_root apt-get update -qq
+    APT_UPDATED=1
+}
+
+# apt_install PACKAGE...: installs Debian's packages.
 apt_install() {
-    local sudo=""
-    if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
+    apt_update
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null
 }
 
 # ensure_gtest: GoogleTest from Debian's packages when it is missing.

@@ -24,12 +24,9 @@ find_clang() {
 
 CLANGXX="$(find_clang)" || {
     echo "== installing clang and its libFuzzer runtime"
-    sudo=""
-    if [[ "$(id -u)" != 0 ]]; then sudo="sudo"; fi
-    $sudo apt-get update -qq
+    apt_update
     version="$(apt-cache policy clang | sed -n 's/^ *Candidate: *1:\([0-9]*\).*/\1/p')"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "clang-$version" \
-        "libclang-rt-$version-dev" >/dev/null
+    apt_install "clang-$version" "libclang-rt-$version-dev"
     CLANGXX="$(find_clang)" || { echo "error: no clang++ with libFuzzer" >&2; exit 1; }
 }
 
